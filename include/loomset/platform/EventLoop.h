@@ -1,0 +1,78 @@
+// Serial event loops: the library's worker threads (MOXThread, PLUThread) and its "main" loop,
+// where result blocks and timer callbacks of the container half are delivered.
+//
+// Blocks posted to one loop run in the order posted, one at a time, on the loop's thread only.
+// Timers fire on the loop's thread. A block that throws is logged and dropped; the loop goes on.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "loomset/Export.h"
+
+namespace loomset {
+
+// Cancels a pending one-shot or repeating timer. Safe from any thread, at any moment, more than
+// once; a timer cancelled from its own loop never fires again after `cancel` returns.
+class LOOMSET_EXPORT TimerHandle {
+ public:
+  virtual ~TimerHandle() = default;
+  virtual void cancel() = 0;
+};
+
+class LOOMSET_EXPORT EventLoop {
+ public:
+  using Block = std::function<void()>;
+  virtual ~EventLoop() = default;
+
+  virtual void post(Block block) = 0;
+  // Runs the block once, `delaySeconds` from now.
+  virtual std::shared_ptr<TimerHandle> postAfter(double delaySeconds, Block block) = 0;
+  // Runs the block every `intervalSeconds`, the first time one interval from now.
+  virtual std::shared_ptr<TimerHandle> postRepeating(double intervalSeconds, Block block) = 0;
+  // True on the loop's own thread.
+  virtual bool isCurrent() const = 0;
+  virtual const std::string& name() const = 0;
+
+  // Runs the block on the loop and waits for it; runs it inline when called on the loop.
+  void postAndWait(Block block);
+};
+
+// An EventLoop on its own named thread, over standalone Asio. The destructor stops the thread
+// after the blocks already posted have run.
+class LOOMSET_EXPORT AsioEventLoop final : public EventLoop {
+ public:
+  explicit AsioEventLoop(std::string threadName);
+  ~AsioEventLoop() override;
+
+  void post(Block block) override;
+  std::shared_ptr<TimerHandle> postAfter(double delaySeconds, Block block) override;
+  std::shared_ptr<TimerHandle> postRepeating(double intervalSeconds, Block block) override;
+  bool isCurrent() const override;
+  const std::string& name() const override;
+
+ private:
+  class Impl;
+  std::shared_ptr<Impl> impl_;
+};
+
+// A pool of threads for blocking background work (reads, writes, parsing).
+class LOOMSET_EXPORT Executor {
+ public:
+  virtual ~Executor() = default;
+  virtual void execute(std::function<void()> work) = 0;
+};
+
+class LOOMSET_EXPORT ThreadPoolExecutor final : public Executor {
+ public:
+  explicit ThreadPoolExecutor(unsigned threads = 2);
+  ~ThreadPoolExecutor() override;  // waits for queued work
+  void execute(std::function<void()> work) override;
+
+ private:
+  class Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace loomset
