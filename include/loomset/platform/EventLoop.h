@@ -27,20 +27,25 @@ class LOOMSET_EXPORT EventLoop {
   virtual ~EventLoop() = default;
 
   virtual void post(Block block) = 0;
-  // Runs the block once, `delaySeconds` from now.
+  // Runs the block once, `delaySeconds` from now (a negative or NaN delay counts as 0).
   virtual std::shared_ptr<TimerHandle> postAfter(double delaySeconds, Block block) = 0;
-  // Runs the block every `intervalSeconds`, the first time one interval from now.
+  // Runs the block every `intervalSeconds`, the first time one interval from now. An interval
+  // that is not positive is logged as an error and nothing is scheduled; fires missed while the
+  // loop was busy are skipped rather than run in a burst.
   virtual std::shared_ptr<TimerHandle> postRepeating(double intervalSeconds, Block block) = 0;
   // True on the loop's own thread.
   virtual bool isCurrent() const = 0;
   virtual const std::string& name() const = 0;
 
-  // Runs the block on the loop and waits for it; runs it inline when called on the loop.
-  void postAndWait(Block block);
+  // Runs the block on the loop and waits for it; runs it inline when called on the loop. A block
+  // that throws is logged, as on `post`. If the loop drops the block without running it (it is
+  // being destroyed), the call returns without having run it rather than waiting forever.
+  virtual void postAndWait(Block block);
 };
 
-// An EventLoop on its own named thread, over standalone Asio. The destructor stops the thread
-// after the blocks already posted have run.
+// An EventLoop on its own named thread, over standalone Asio. The destructor cancels pending
+// timers, runs the blocks already posted, and joins the thread; dropped on the loop's own thread,
+// it lets the thread finish that work and end on its own instead.
 class LOOMSET_EXPORT AsioEventLoop final : public EventLoop {
  public:
   explicit AsioEventLoop(std::string threadName);
@@ -64,10 +69,13 @@ class LOOMSET_EXPORT Executor {
   virtual void execute(std::function<void()> work) = 0;
 };
 
+// Work that throws is logged and dropped.
 class LOOMSET_EXPORT ThreadPoolExecutor final : public Executor {
  public:
   explicit ThreadPoolExecutor(unsigned threads = 2);
-  ~ThreadPoolExecutor() override;  // waits for queued work
+  // Waits for queued work (unless called from one of the pool's own threads, which cannot wait
+  // for themselves: then the pool finishes its work and is released in the background).
+  ~ThreadPoolExecutor() override;
   void execute(std::function<void()> work) override;
 
  private:
