@@ -1,0 +1,89 @@
+// One tag, macro or predicate occurrence of an expanded container: its properties by key and the
+// value a macro pushes to the data layer after it has been evaluated.
+//
+// Calls compare and hash by identity: they are shared by every rule that refers to them, and the
+// runtime uses them as cache keys. Two separately built calls with equal properties are different
+// calls. The properties are fixed once built, except that the runtime replaces a property by its
+// evaluated static value (`updateCacheablePropertyWithValue`).
+//
+// Threads: every operation may be called from any thread; a property replacement may run while
+// other threads read the properties.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "loomset/Export.h"
+#include "loomset/MOXPValue.h"
+
+namespace loomset {
+
+class MOXExpandedFunctionCallBuilder;
+
+class LOOMSET_EXPORT MOXExpandedFunctionCall {
+ public:
+  using Property = std::pair<std::string, ValuePtr>;
+
+  // The reserved property keys.
+  static const std::string& functionKey();         // "function"
+  static const std::string& instanceNameKey();     // "instance_name"
+  static const std::string& notDefaultMacroKey();  // "not_default_macro"
+
+  static MOXExpandedFunctionCallBuilder builder();
+
+  // Keeps its own copy of the list (the Values are shared). A later entry with the key of an
+  // earlier one replaces it.
+  MOXExpandedFunctionCall(const std::vector<Property>& properties, ValuePtr pushAfterEvaluate);
+  MOXExpandedFunctionCall(const MOXExpandedFunctionCall&) = delete;
+  MOXExpandedFunctionCall& operator=(const MOXExpandedFunctionCall&) = delete;
+
+  // Null when the call has no such property.
+  ValuePtr propertyForKey(std::string_view key) const;
+  // A snapshot of the properties in insertion order.
+  std::vector<Property> properties() const;
+  std::size_t propertyCount() const;
+  const ValuePtr& pushAfterEvaluate() const { return pushAfterEvaluate_; }
+
+  // Replaces (or adds) the Value under the key in place.
+  void updateCacheablePropertyWithValue(ValuePtr value, const std::string& key);
+
+  // "Properties: {...} pushAfterEvaluate: ..."
+  std::string description() const;
+  // A new call (a new identity) with the same properties and push value.
+  std::shared_ptr<MOXExpandedFunctionCall> copy() const;
+
+ private:
+  // Calls with many properties keep a key index so building and lookups stay linear.
+  static constexpr std::size_t kIndexThreshold = 8;
+  std::ptrdiff_t findLocked(std::string_view key) const;
+  void setLocked(ValuePtr value, const std::string& key);
+
+  mutable std::mutex mu_;
+  std::vector<Property> properties_;                    // guarded by mu_
+  std::unordered_map<std::string, std::size_t> index_;  // guarded by mu_; empty when small
+  const ValuePtr pushAfterEvaluate_;
+};
+
+using MOXExpandedFunctionCallPtr = std::shared_ptr<MOXExpandedFunctionCall>;
+
+// Collects properties and a push value; `build` may be called repeatedly, and every built call
+// has its own copy of the properties.
+class LOOMSET_EXPORT MOXExpandedFunctionCallBuilder {
+ public:
+  MOXExpandedFunctionCallBuilder& addPropertyWithValue(ValuePtr value, std::string key);
+  MOXExpandedFunctionCallBuilder& setPushAfterEvaluate(ValuePtr value);
+  MOXExpandedFunctionCallPtr build() const;
+
+ private:
+  std::vector<MOXExpandedFunctionCall::Property> properties_;
+  std::unordered_map<std::string, std::size_t> index_;
+  ValuePtr pushAfterEvaluate_;
+};
+
+}  // namespace loomset

@@ -1,0 +1,48 @@
+// Expansion of a serving resource (a MOXPResource, whose parts refer to each other by index)
+// into the expanded model the runtime evaluates. Every index is checked; a resource that fails
+// any check raises InvalidResourceException (reason "Resource is invalid") after logging what was
+// wrong, and nothing partly expanded is ever returned.
+//
+// Expanded Values are shared, never deep-copied: every distinct expanded Value exists once, and a
+// Value reached from several places is the same object. All of them live in one protobuf arena
+// that stays alive as long as any of them is referenced.
+//
+// Threads: stateless; every operation may be called from any thread.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "loomset/Export.h"
+#include "loomset/MOXExpandedResource.h"
+#include "loomset/MOXPValue.h"
+#include "loomset/proto/serving.pb.h"
+
+namespace loomset {
+
+class LOOMSET_EXPORT MOXResourceUtil {
+ public:
+  // Values nested deeper than this (counting the value itself) make a resource invalid; deeper
+  // trees would exhaust the stack of whatever walks them later.
+  static constexpr std::size_t kMaxValueNesting = 100;
+
+  static MOXExpandedResourcePtr expandResource(const MOXPResource& resource);
+  // Parses the bytes of a MOXPResource (with the serving-value extension) and expands it. Bytes
+  // that do not parse are an invalid resource too.
+  static MOXExpandedResourcePtr expandResourceFromBytes(std::string_view bytes);
+
+  // A new Value with the given one's kind and escapings, and containsReferences true when the
+  // given one has it true (unset otherwise).
+  static std::shared_ptr<MOXPValue> valueBuilderBasedOnValue(const MOXPValue& value);
+  static void copyBasics(const MOXPValue& from, MOXPValue* to);
+
+  // The serving-value extension of a value; raises when the value lacks it.
+  static const MOXPServingValue& servingValue(const MOXPValue& value);
+
+  // Logs the message as an error and raises InvalidResourceException.
+  [[noreturn]] static void logAndThrow(const std::string& message);
+};
+
+}  // namespace loomset

@@ -1,0 +1,82 @@
+#include "loomset/MOXExpandedResource.h"
+
+#include "loomset/MOXTypes.h"
+
+namespace loomset {
+
+MOXExpandedResourceBuilder MOXExpandedResource::builder() {
+  return {};
+}
+
+MOXExpandedResource::MOXExpandedResource(std::vector<MOXExpandedRulePtr> rules, MacroMap macros,
+                                         std::string version, std::int32_t resourceFormatVersion)
+    : rules_(std::move(rules)),
+      macros_(std::move(macros)),
+      version_(std::move(version)),
+      resourceFormatVersion_(resourceFormatVersion) {
+  macroIndex_.reserve(macros_.size());
+  for (std::size_t i = 0; i < macros_.size(); ++i) macroIndex_.emplace(macros_[i].first, i);
+}
+
+const MOXExpandedResource::Calls* MOXExpandedResource::macrosByName(std::string_view name) const {
+  auto it = macroIndex_.find(std::string(name));
+  return it == macroIndex_.end() ? nullptr : &macros_[it->second].second;
+}
+
+std::string MOXExpandedResource::description() const {
+  std::string text = "Rules: (";
+  for (std::size_t i = 0; i < rules_.size(); ++i) {
+    if (i > 0) text += ", ";
+    text += rules_[i]->description();
+  }
+  text += ")  Macros: {";
+  for (std::size_t i = 0; i < macros_.size(); ++i) {
+    if (i > 0) text += ", ";
+    text += macros_[i].first + "=(";
+    for (std::size_t j = 0; j < macros_[i].second.size(); ++j) {
+      if (j > 0) text += ", ";
+      text += macros_[i].second[j]->description();
+    }
+    text += ")";
+  }
+  text += "}  Version: " + version_ + " Format: " + std::to_string(resourceFormatVersion_);
+  return text;
+}
+
+MOXExpandedResourceBuilder& MOXExpandedResourceBuilder::addRule(MOXExpandedRulePtr rule) {
+  if (rule) rules_.push_back(std::move(rule));
+  return *this;
+}
+
+MOXExpandedResourceBuilder& MOXExpandedResourceBuilder::addMacro(MOXExpandedFunctionCallPtr call) {
+  if (!call) return *this;
+  std::string name;
+  if (ValuePtr instanceName = call->propertyForKey(MOXExpandedFunctionCall::instanceNameKey())) {
+    name = MOXTypes::valueToString(instanceName)->text();
+  }
+  auto it = macroIndex_.find(name);
+  if (it == macroIndex_.end()) {
+    it = macroIndex_.emplace(name, macros_.size()).first;
+    macros_.emplace_back(std::move(name), MOXExpandedResource::Calls{});
+  }
+  macros_[it->second].second.push_back(std::move(call));
+  return *this;
+}
+
+MOXExpandedResourceBuilder& MOXExpandedResourceBuilder::setVersion(std::string version) {
+  version_ = std::move(version);
+  return *this;
+}
+
+MOXExpandedResourceBuilder& MOXExpandedResourceBuilder::setResourceFormatVersion(
+    std::int32_t version) {
+  resourceFormatVersion_ = version;
+  return *this;
+}
+
+MOXExpandedResourcePtr MOXExpandedResourceBuilder::build() const {
+  return std::make_shared<const MOXExpandedResource>(rules_, macros_, version_,
+                                                     resourceFormatVersion_);
+}
+
+}  // namespace loomset
