@@ -1,5 +1,7 @@
 // A result together with its "static" flag: true when it follows from the container resource's
 // constants and cacheable implementations alone, so it may be cached for the runtime's life.
+//
+// Each holder shares its object and never changes after creation; any thread may read it.
 #pragma once
 
 #include <memory>
@@ -23,7 +25,8 @@ class MOXBooleanAndStatic {
   bool isStatic() const { return isStatic_; }
 
  private:
-  MOXBooleanAndStatic(std::shared_ptr<MOXBoolean> b, bool s) : object_(std::move(b)), isStatic_(s) {}
+  MOXBooleanAndStatic(std::shared_ptr<MOXBoolean> b, bool s)
+      : object_(std::move(b)), isStatic_(s) {}
   std::shared_ptr<MOXBoolean> object_;
   bool isStatic_;
 };

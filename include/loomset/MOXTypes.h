@@ -5,7 +5,13 @@
 // genuine empty string or 0 is never taken for a failure. A failure anywhere inside a list or map
 // fails the whole conversion.
 //
-// Threads: every operation may be called from any thread.
+// The sentinels are created once, on first use, and live for the whole process. objectToValue
+// copies what it converts into a new Value (a Value carried by a ValueObject is returned itself);
+// valueToObject makes new objects the caller owns. Nesting deeper than 512 levels, or an array or
+// dictionary that contains itself, fails the conversion instead of exhausting the stack.
+//
+// Threads: every operation may be called from any thread (an array or dictionary being converted
+// must not be mutated meanwhile, as for any use of one).
 #pragma once
 
 #include <cstdint>
@@ -59,7 +65,9 @@ class LOOMSET_EXPORT MOXTypes {
   static double getDouble(const ObjectPtr& number);
 
   // Whole-text scan: leading white space allowed, anything trailing rejected; integers before
-  // doubles; out-of-range integers saturate. Null when the text is not a number.
+  // doubles; out-of-range integers saturate at INT64_MAX / INT64_MIN. Only decimal forms are
+  // numbers ("inf", "nan" and hexadecimal floats are not); a decimal too large for a double gives
+  // infinity and one too small gives zero. Null when the text is not a number.
   static std::shared_ptr<Number> numberWithString(std::string_view text);
   static std::shared_ptr<Number> parseNumber(std::string_view text);
   static std::shared_ptr<Number> parseInt64(std::string_view text);
