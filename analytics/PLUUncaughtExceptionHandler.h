@@ -1,0 +1,27 @@
+// Crash reporting: a terminate handler that turns the first uncaught C++ exception of the
+// process into one fatal exception hit on the default tracker, dispatches it, waits at most five
+// seconds for the dispatch, and then hands over to the terminate handler it replaced.
+//
+// Fatal signals are left alone: building and sending a hit allocates and takes locks, which a
+// signal handler cannot do safely.
+//
+// Threads: install and uninstall from any thread; the handler runs on the crashing thread.
+#pragma once
+
+#include <exception>
+
+namespace loomset {
+
+// Installs the handler unless it is installed already; remembers the handler it replaces.
+void PLUInstallUncaughtExceptionHandler();
+// Puts back the handler replaced by the install, when this one is still installed.
+void PLUUninstallUncaughtExceptionHandler();
+// Reports the exception. Only the first call of a process reports; later calls log
+// "Bailing on multiple uncaught exceptions: ..." and return once the first report is over.
+// Returns after at most about five seconds and never throws.
+void PLUUncaughtExceptionHandler(const std::exception_ptr& exception) noexcept;
+// The terminate handler itself: reports `std::current_exception()`, then calls the previous
+// handler (and aborts should that return).
+[[noreturn]] void plu_terminateHandler() noexcept;
+
+}  // namespace loomset
