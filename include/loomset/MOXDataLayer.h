@@ -8,16 +8,19 @@
 // "wen" -> "lifetime" entry is also saved to the persistent store and restored when a data layer
 // is next created over that store.
 //
+// Ownership: the data layer owns its model (nested maps and lists it builds itself; pushed maps
+// and lists are merged into its own copies, never kept), holds listeners strongly until they are
+// unregistered, and owns its store. The store keeps the data layer alive while it holds the
+// load callback.
+//
 // Threads: any thread may push, read and register. Pushes are serialised by a recursive push
-// lock; `get` may be called from a listener. `push` blocks until the store has restored its
-// saved entries.
+// lock, and listeners run on the pushing thread while it is held; `get` may be called from a
+// listener. `push` blocks until the store has restored its saved entries, except on a thread that
+// is already delivering an update (a listener called during restoring may push).
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -89,11 +92,15 @@ class LOOMSET_EXPORT MOXDataLayer : public std::enable_shared_from_this<MOXDataL
   MOXDataLayer& operator=(const MOXDataLayer&) = delete;
 
   // Merges the update and notifies the listeners. Throws MOXListenerPushLoop when one drain of
-  // nested pushes reaches 501 updates; the data layer stays usable afterwards.
+  // nested pushes reaches 501 updates, and passes on whatever a listener throws; either way the
+  // data layer stays usable afterwards. Entries nested deeper than kMaxNestingDepth levels
+  // (key path components included) are logged and not merged.
   void push(const std::shared_ptr<Dictionary>& update);
   void pushValue(const ObjectPtr& value, const std::string& keyPath);
-  // The object at a dotted key path (the stored object itself), the null object when the path
-  // runs into one, or null when nothing is there. Lists are never indexed.
+  // The object at a dotted key path, the null object when the path runs into one, or null when
+  // nothing is there. Lists are never indexed. The returned map or list is the stored one and is
+  // never changed afterwards (a later push stores a changed copy), so a reader on another thread
+  // sees a stable snapshot; treat it as read-only.
   ObjectPtr get(const std::string& keyPath) const;
 
   void registerListener(std::shared_ptr<MOXDataLayerListener> listener);
@@ -102,13 +109,20 @@ class LOOMSET_EXPORT MOXDataLayer : public std::enable_shared_from_this<MOXDataL
   // Replaces the subtree at the prefix with the null object and clears the store's entries.
   void clearPersistentKeysWithPrefix(const std::string& keyPrefix);
   // A chain of new maps, one per "."-separated component, holding the value itself at the end.
+  // A path of more than kMaxNestingDepth components is logged and gives an empty map.
   static std::shared_ptr<Dictionary> expandKey(const std::string& keyPath, const ObjectPtr& value);
 
   // Store callback: restores saved entries, then lets waiting pushes through.
   void onKeyValuesLoaded(const std::vector<MOXKeyValue>& keyValues);
 
-  // Lifetime of an update in milliseconds, or nothing (with the log line that says why).
+  // Lifetime of an update in milliseconds, or nothing (with the log line that says why). A product
+  // beyond 64 bits saturates.
   static std::optional<std::int64_t> parseLifetime(const ObjectPtr& lifetime);
+
+  // Updates one drain may process; the next one fails the outermost push.
+  static constexpr int kMaxUpdatesPerDrain = 500;
+  // Deepest nesting of maps and lists (plus key path components) that is merged or saved.
+  static constexpr int kMaxNestingDepth = 256;
 
  private:
   class Impl;

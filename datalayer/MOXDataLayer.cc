@@ -1,0 +1,261 @@
+#include "loomset/MOXDataLayer.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <string_view>
+
+#include "datalayer/Flatten.h"
+#include "datalayer/KeyPath.h"
+#include "datalayer/Lifetime.h"
+#include "datalayer/MOXDataLayerCallback.h"
+#include "datalayer/Merge.h"
+#include "datalayer/PushLock.h"
+#include "loomset/Exceptions.h"
+#include "loomset/MOXLog.h"
+#include "loomset/Objects.h"
+
+namespace loomset {
+
+using ListenerList = std::vector<std::shared_ptr<MOXDataLayerListener>>;
+
+class MOXDataLayer::Impl {
+ public:
+  explicit Impl(std::shared_ptr<MOXDataLayerPersistentStore> s) : store(std::move(s)) {}
+
+  void pushWithoutWaiting(const std::shared_ptr<Dictionary>& update);
+  void drain();
+  void process(const std::shared_ptr<Dictionary>& update);
+  void notify(const std::shared_ptr<Dictionary>& update);
+  void savePersistentlyIfNeeded(const Dictionary& update);
+  void waitUntilLoaded();
+  void markLoaded();
+
+  // Constant after construction.
+  const std::shared_ptr<MOXDataLayerPersistentStore> store;
+
+  // Taken first; serialises enqueueing, draining and saving.
+  PushLock pushLock;
+  std::deque<std::shared_ptr<Dictionary>> updateQueue;  // guarded by pushLock, oldest first
+  std::int64_t pushDepth = 0;                           // guarded by pushLock
+
+  // Never held together with listenersMu, and never while a listener runs.
+  mutable std::mutex modelMu;
+  const std::shared_ptr<Dictionary> model = Dictionary::create();  // guarded by modelMu
+
+  // The list is replaced, never changed, so a notification can keep the one it copied.
+  std::mutex listenersMu;
+  std::shared_ptr<const ListenerList> listeners =
+      std::make_shared<const ListenerList>();  // guarded by listenersMu
+
+  std::mutex loadMu;
+  std::condition_variable loadCondition;
+  bool loaded = false;                  // guarded by loadMu
+  std::atomic<bool> loadedHint{false};  // lets pushes skip loadMu once loaded
+};
+
+void MOXDataLayer::Impl::pushWithoutWaiting(const std::shared_ptr<Dictionary>& update) {
+  std::lock_guard<PushLock> hold(pushLock);
+  updateQueue.push_back(update);
+  const std::int64_t depth = pushDepth++;
+  // Restores the depth and, for the outermost push, drops whatever a failed drain left queued,
+  // so that the data layer stays usable after a failure.
+  struct Unwind {
+    Impl& impl;
+    std::int64_t depth;
+    ~Unwind() {
+      impl.pushDepth = depth;
+      if (depth == 0) impl.updateQueue.clear();
+    }
+  } unwind{*this, depth};
+  if (depth == 0) drain();
+  // A nested push saves before it is merged; the outermost saves after the whole drain.
+  savePersistentlyIfNeeded(*update);
+}
+
+void MOXDataLayer::Impl::drain() {
+  int processed = 0;
+  while (!updateQueue.empty()) {
+    const std::shared_ptr<Dictionary> update = std::move(updateQueue.front());
+    updateQueue.pop_front();
+    process(update);
+    if (++processed > kMaxUpdatesPerDrain) {
+      updateQueue.clear();
+      throw MOXListenerPushLoop("Seems like an infinite loop of pushing to the data layer?");
+    }
+  }
+}
+
+void MOXDataLayer::Impl::process(const std::shared_ptr<Dictionary>& update) {
+  {
+    std::lock_guard<std::mutex> lock(modelMu);
+    for (const auto& [key, value] : update->entries()) {
+      datalayer::mergeTopLevelEntry(*model, key, value);
+    }
+  }
+  notify(update);
+}
+
+void MOXDataLayer::Impl::notify(const std::shared_ptr<Dictionary>& update) {
+  std::shared_ptr<const ListenerList> current;
+  {
+    std::lock_guard<std::mutex> lock(listenersMu);
+    current = listeners;
+  }
+  for (const auto& listener : *current) listener->changed(update);
+}
+
+void MOXDataLayer::Impl::savePersistentlyIfNeeded(const Dictionary& update) {
+  const ObjectPtr lifetime = datalayer::findLifetime(update);
+  if (!lifetime) return;
+  const auto millis = parseLifetime(lifetime);
+  if (!millis || *millis <= 0) return;
+  store->saveKeyValues(datalayer::flatten(update), *millis);
+}
+
+void MOXDataLayer::Impl::waitUntilLoaded() {
+  if (loadedHint.load(std::memory_order_acquire)) return;
+  // A thread already delivering an update may be the one restoring: waiting would never end.
+  if (pushLock.heldByCurrentThread()) return;
+  std::unique_lock<std::mutex> lock(loadMu);
+  loadCondition.wait(lock, [this] { return loaded; });
+}
+
+void MOXDataLayer::Impl::markLoaded() {
+  {
+    std::lock_guard<std::mutex> lock(loadMu);
+    loaded = true;
+    loadedHint.store(true, std::memory_order_release);
+  }
+  loadCondition.notify_all();
+}
+
+MOXDataLayer::MOXDataLayer(std::shared_ptr<MOXDataLayerPersistentStore> store)
+    : impl_(std::make_unique<Impl>(std::move(store))) {}
+
+MOXDataLayer::~MOXDataLayer() = default;
+
+std::shared_ptr<MOXDataLayer> MOXDataLayer::create() {
+  return createWithPersistentStore(std::make_shared<MOXNoopDataLayerPersistentStore>());
+}
+
+std::shared_ptr<MOXDataLayer> MOXDataLayer::createWithPersistentStore(
+    std::shared_ptr<MOXDataLayerPersistentStore> store) {
+  if (!store) {
+    MOXLog::error("Data layer created without a persistent store; nothing will be saved.");
+    store = std::make_shared<MOXNoopDataLayerPersistentStore>();
+  }
+  // The constructor is private; the callback needs shared ownership before loading starts.
+  std::shared_ptr<MOXDataLayer> dataLayer(new MOXDataLayer(std::move(store)));
+  dataLayer->startLoading();
+  return dataLayer;
+}
+
+void MOXDataLayer::startLoading() {
+  impl_->store->loadSaved(std::make_shared<MOXDataLayerCallback>(shared_from_this()));
+}
+
+void MOXDataLayer::push(const std::shared_ptr<Dictionary>& update) {
+  if (!update) {
+    MOXLog::error("Ignoring a nil update pushed to the data layer.");
+    return;
+  }
+  impl_->waitUntilLoaded();
+  impl_->pushWithoutWaiting(update);
+}
+
+void MOXDataLayer::pushValue(const ObjectPtr& value, const std::string& keyPath) {
+  if (!value) {
+    MOXLog::error("Ignoring a nil value pushed to the data layer for key: " + keyPath);
+    return;
+  }
+  push(expandKey(keyPath, value));
+}
+
+ObjectPtr MOXDataLayer::get(const std::string& keyPath) const {
+  const std::string_view path(keyPath);
+  std::lock_guard<std::mutex> lock(impl_->modelMu);
+  const Dictionary* current = impl_->model.get();
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t dot = path.find('.', start);
+    const std::string_view component =
+        path.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
+    ObjectPtr entry = current->objectForKey(component);
+    if (!entry || dot == std::string_view::npos || isNull(entry)) return entry;
+    current = asDictionary(entry);
+    if (!current) return nullptr;
+    start = dot + 1;
+  }
+}
+
+void MOXDataLayer::registerListener(std::shared_ptr<MOXDataLayerListener> listener) {
+  if (!listener) {
+    MOXLog::error("Ignoring a nil data layer listener.");
+    return;
+  }
+  std::lock_guard<std::mutex> lock(impl_->listenersMu);
+  for (const auto& existing : *impl_->listeners) {
+    if (existing == listener) return;
+  }
+  auto next = std::make_shared<ListenerList>(*impl_->listeners);
+  next->push_back(std::move(listener));
+  impl_->listeners = std::move(next);
+}
+
+void MOXDataLayer::unregisterListener(const std::shared_ptr<MOXDataLayerListener>& listener) {
+  std::lock_guard<std::mutex> lock(impl_->listenersMu);
+  auto next = std::make_shared<ListenerList>();
+  for (const auto& existing : *impl_->listeners) {
+    if (existing != listener) next->push_back(existing);
+  }
+  if (next->size() != impl_->listeners->size()) impl_->listeners = std::move(next);
+}
+
+void MOXDataLayer::clearPersistentKeysWithPrefix(const std::string& keyPrefix) {
+  auto update = Dictionary::create();
+  update->setObject(Null::null(), keyPrefix);
+  push(update);
+  impl_->store->clearKeysWithPrefix(keyPrefix);
+}
+
+std::shared_ptr<Dictionary> MOXDataLayer::expandKey(const std::string& keyPath,
+                                                    const ObjectPtr& value) {
+  auto outermost = Dictionary::create();
+  if (keypath::componentCount(keyPath) > static_cast<std::size_t>(kMaxNestingDepth)) {
+    MOXLog::error("Data layer key path has more than " + std::to_string(kMaxNestingDepth) +
+                  " components; not expanded: " + keyPath.substr(0, 80));
+    return outermost;
+  }
+  const auto components = keypath::split(keyPath);
+  Dictionary* current = outermost.get();
+  for (std::size_t i = 0; i + 1 < components.size(); ++i) {
+    auto child = Dictionary::create();
+    Dictionary* next = child.get();
+    current->setObject(std::move(child), components[i]);
+    current = next;
+  }
+  current->setObject(value, components.back());
+  return outermost;
+}
+
+void MOXDataLayer::onKeyValuesLoaded(const std::vector<MOXKeyValue>& keyValues) {
+  for (const auto& entry : keyValues) {
+    if (!entry.value()) continue;
+    // This runs on the store's thread, where nobody could catch a failure; one bad entry (or a
+    // throwing listener) must neither stop the others nor leave pushers waiting for ever.
+    try {
+      impl_->pushWithoutWaiting(expandKey(entry.key(), entry.value()));
+    } catch (const std::exception& e) {
+      MOXLog::error("Failed to restore the saved data layer entry " + entry.key() + ": " +
+                    e.what());
+    } catch (...) {
+      MOXLog::error("Failed to restore the saved data layer entry " + entry.key());
+    }
+  }
+  impl_->markLoaded();
+}
+
+}  // namespace loomset
