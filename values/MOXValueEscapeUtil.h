@@ -11,12 +11,13 @@
 
 #include <google/protobuf/repeated_field.h>
 
+#include "loomset/Export.h"
 #include "loomset/MOXObjectAndStatic.h"
 #include "loomset/MOXPValue.h"
 
 namespace loomset {
 
-class MOXValueEscapeUtil {
+class LOOMSET_EXPORT MOXValueEscapeUtil {
  public:
   // Applies the codes in order, each to the previous result; an empty list gives the input.
   static MOXPValueAndStatic applyEscapings(const google::protobuf::RepeatedField<int>& codes,
