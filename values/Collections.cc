@@ -4,6 +4,21 @@
 
 namespace loomset {
 
+namespace {
+
+// Texts of nested collections are built recursively; a collection that contains itself (or one
+// nested absurdly deep) is cut off instead of overflowing the stack.
+constexpr int kMaxDescriptionDepth = 512;
+thread_local int descriptionDepth = 0;
+
+struct DescriptionDepth {
+  DescriptionDepth() { ++descriptionDepth; }
+  ~DescriptionDepth() { --descriptionDepth; }
+  bool tooDeep() const { return descriptionDepth > kMaxDescriptionDepth; }
+};
+
+}  // namespace
+
 void Array::addObject(ObjectPtr object) {
   if (object) items_.push_back(std::move(object));
 }
@@ -13,6 +28,8 @@ void Array::replaceObjectAtIndex(std::size_t i, ObjectPtr object) {
 }
 
 std::string Array::description() const {
+  DescriptionDepth depth;
+  if (depth.tooDeep()) return "(...)";
   std::string out = "(";
   for (std::size_t i = 0; i < items_.size(); ++i) {
     if (i) out += ", ";
@@ -131,6 +148,8 @@ std::shared_ptr<Dictionary> Dictionary::copy() const {
 }
 
 std::string Dictionary::description() const {
+  DescriptionDepth depth;
+  if (depth.tooDeep()) return "{...}";
   std::string out = "{";
   for (std::size_t i = 0; i < entries_.size(); ++i) {
     if (i) out += ", ";

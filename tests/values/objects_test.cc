@@ -87,3 +87,19 @@ TEST(Objects, ValueHashFollowsEquality) {
 
 }  // namespace
 }  // namespace loomset
+
+namespace loomset {
+namespace {
+
+TEST(Objects, DescriptionOfSelfContainingCollectionIsCutOff) {
+  auto a = Array::create();
+  auto d = Dictionary::create();
+  a->addObject(d);
+  d->setObject(a, "loop");
+  const std::string text = a->description();
+  EXPECT_NE(text.find("..."), std::string::npos);
+  a->replaceObjectAtIndex(0, obj::str("x"));  // break the cycle so both are freed
+}
+
+}  // namespace
+}  // namespace loomset
