@@ -1,0 +1,86 @@
+#include "loomset/MOXFunctionCallImplementation.h"
+
+#include <algorithm>
+
+#include "loomset/MOXExpandedFunctionCall.h"
+#include "loomset/MOXTrackingTag.h"
+#include "loomset/MOXTypes.h"
+
+namespace loomset {
+namespace {
+
+std::string setDescription(const std::vector<std::string>& items) {
+  std::string text = "{(";
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) text += ", ";
+    text += items[i];
+  }
+  return text + ")}";
+}
+
+}  // namespace
+
+const ValuePtr* MOXParameterMap::find(std::string_view key) const {
+  for (const auto& entry : entries_) {
+    if (entry.first == key) return &entry.second;
+  }
+  return nullptr;
+}
+
+ValuePtr MOXParameterMap::get(std::string_view key) const {
+  const ValuePtr* value = find(key);
+  return value ? *value : nullptr;
+}
+
+void MOXParameterMap::set(std::string key, ValuePtr value) {
+  for (auto& entry : entries_) {
+    if (entry.first == key) {
+      entry.second = std::move(value);
+      return;
+    }
+  }
+  entries_.emplace_back(std::move(key), std::move(value));
+}
+
+std::string MOXParameterMap::keysDescription() const {
+  std::vector<std::string> keys;
+  keys.reserve(entries_.size());
+  for (const auto& entry : entries_) keys.push_back(entry.first);
+  return setDescription(keys);
+}
+
+const std::string& MOXFunctionCallImplementation::functionKey() {
+  return MOXExpandedFunctionCall::functionKey();
+}
+const std::string& MOXFunctionCallImplementation::instanceNameKey() {
+  return MOXExpandedFunctionCall::instanceNameKey();
+}
+const std::string& MOXFunctionCallImplementation::notDefaultMacroKey() {
+  return MOXExpandedFunctionCall::notDefaultMacroKey();
+}
+
+MOXFunctionCallImplementation::MOXFunctionCallImplementation(std::string functionId,
+                                                             std::vector<std::string> requiredKeys)
+    : functionId_(std::move(functionId)), requiredKeys_(std::move(requiredKeys)) {}
+
+bool MOXFunctionCallImplementation::hasRequiredKeys(const MOXParameterMap& parameters) const {
+  return std::all_of(requiredKeys_.begin(), requiredKeys_.end(),
+                     [&](const std::string& key) { return parameters.contains(key); });
+}
+
+bool MOXFunctionCallImplementation::hasRequiredKeys(const std::vector<std::string>& keys) const {
+  return std::all_of(requiredKeys_.begin(), requiredKeys_.end(), [&](const std::string& key) {
+    return std::find(keys.begin(), keys.end(), key) != keys.end();
+  });
+}
+
+std::string MOXFunctionCallImplementation::requiredKeysDescription() const {
+  return setDescription(requiredKeys_);
+}
+
+ValuePtr MOXTrackingTag::evaluate(const MOXParameterMap& parameters) {
+  evaluateTrackingTag(parameters);
+  return MOXTypes::defaultValue();
+}
+
+}  // namespace loomset

@@ -1,0 +1,338 @@
+// Evaluation of rules, macros, values and function calls.
+#include "loomset/MOXLog.h"
+#include "loomset/MOXResourceUtil.h"
+#include "loomset/MOXTypes.h"
+#include "loomset/Objects.h"
+#include "runtime/MOXRuntimeImpl.h"
+#include "values/MOXValueEscapeUtil.h"
+
+namespace loomset {
+namespace {
+
+// Restores the event name of an enclosing pass (none outside one) when a pass ends, also when an
+// implementation's exception ends it.
+class EventNameScope {
+ public:
+  EventNameScope(MOXRuntime::Impl& impl, const std::string& name) : impl_(impl) {
+    std::lock_guard<std::mutex> lock(impl_.eventNameLock);
+    previous_ = std::move(impl_.currentEventName);
+    impl_.currentEventName = name;
+  }
+  ~EventNameScope() {
+    std::lock_guard<std::mutex> lock(impl_.eventNameLock);
+    impl_.currentEventName = std::move(previous_);
+  }
+  EventNameScope(const EventNameScope&) = delete;
+  EventNameScope& operator=(const EventNameScope&) = delete;
+
+ private:
+  MOXRuntime::Impl& impl_;
+  std::optional<std::string> previous_;
+};
+
+class DepthScope {
+ public:
+  explicit DepthScope(MOXPendingMacros& pending) : pending_(pending) { ++pending_.depth; }
+  ~DepthScope() { --pending_.depth; }
+  bool exceeded() const { return pending_.depth > MOXRuntime::kMaxEvaluationDepth; }
+  DepthScope(const DepthScope&) = delete;
+  DepthScope& operator=(const DepthScope&) = delete;
+
+ private:
+  MOXPendingMacros& pending_;
+};
+
+std::size_t serializedSize(const ValuePtr& value) {
+  return value ? value->ByteSizeLong() : 0;
+}
+
+}  // namespace
+
+bool MOXPendingMacros::contains(std::string_view name) const {
+  for (std::string_view pending : names) {
+    if (pending == name) return true;
+  }
+  return false;
+}
+
+std::string MOXPendingMacros::description() const {
+  std::string text = "{(";
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) text += ", ";
+    text += names[i];
+  }
+  return text + ")}";
+}
+
+const ValuePtr& MOXRuntime::Impl::failureValue() {
+  // Equal to MOXTypes::defaultValue() but a distinct object, so that an implementation that
+  // answers defaultValue() is never mistaken for a failed evaluation.
+  static const ValuePtr value = std::make_shared<const MOXPValue>(*MOXTypes::defaultValue());
+  return value;
+}
+
+const MOXPValueAndStatic& MOXRuntime::Impl::failure() {
+  static const MOXPValueAndStatic value = MOXPValueAndStatic::valueWithValue(failureValue(), true);
+  return value;
+}
+
+const MOXPValueAndStatic& MOXRuntime::Impl::contextualFailure() {
+  static const MOXPValueAndStatic value = MOXPValueAndStatic::valueWithValue(failureValue(), false);
+  return value;
+}
+
+MOXPValueAndStatic MOXRuntime::Impl::evaluateMacroReferenceWithCycleDetection(
+    const std::string& name, MOXPendingMacros& pending) {
+  // Only names known here can ever be cached, so the lookup comes first and spares the cache
+  // lookup for names whose results were never static.
+  auto found = macroLookup.find(name);
+  if (found == macroLookup.end()) {
+    MOXLog::error("Invalid macro: " + name);
+    return failure();
+  }
+  MOXMacroInfo& info = found->second;
+  if (info.mayBeCached.load(std::memory_order_acquire)) {
+    if (auto cached = macroEvaluationCache.get(&info)) {
+      pushUnevaluatedValueToDataLayer((*cached)->pushAfterEvaluate, pending);
+      return (*cached)->valueAndStatic;
+    }
+  }
+
+  MOXExpandedFunctionCall* call = nullptr;
+  bool selectionStatic = true;
+  if (!info.rules.empty()) {
+    Selection selection = calculateGenericToRunForRules(info.rules.items(), pending,
+                                                        MOXAddRemoveMacrosPopulator(info));
+    selectionStatic = selection.isStatic;
+    if (!selection.calls.empty()) {
+      if (selection.calls.size() > 1) {
+        MOXLog::warning("Multiple macros active for macroName " + name);
+      }
+      call = selection.calls.front();
+    }
+  }
+  if (!call) call = info.defaultFunctionCall;
+  if (!call) return failure();
+
+  const MOXPValueAndStatic execution = executeFunction(*call, macroMap, pending);
+  const MOXPValueAndStatic result =
+      isFailure(execution) ? execution
+                           : MOXPValueAndStatic::valueWithValue(
+                                 execution.value(), selectionStatic && execution.isStatic());
+  const ValuePtr& pushValue = call->pushAfterEvaluate();
+  if (result.isStatic()) {
+    const std::size_t cost =
+        name.size() + serializedSize(result.value()) + serializedSize(pushValue);
+    macroEvaluationCache.put(
+        &info, std::make_shared<const MOXCachedMacro>(MOXCachedMacro{result, pushValue}), cost);
+    info.mayBeCached.store(true, std::memory_order_release);
+  }
+  pushUnevaluatedValueToDataLayer(pushValue, pending);
+  return result;
+}
+
+void MOXRuntime::Impl::evaluateTags(const std::string& eventName) {
+  std::lock_guard<std::recursive_mutex> lock(evaluationLock);
+  EventNameScope scope(*this, eventName);
+  MOXPendingMacros pending;
+  const Selection tags = calculateGenericToRunForRules(rules, pending, MOXAddRemoveTagsPopulator());
+  for (MOXExpandedFunctionCall* tag : tags.calls) {
+    MOXPendingMacros tagPending;
+    executeFunction(*tag, trackingTagMap, tagPending);
+  }
+}
+
+MOXRuntime::Impl::BoolAndStatic MOXRuntime::Impl::evaluatePredicatesInRule(
+    const MOXExpandedRule& rule, MOXPendingMacros& pending) {
+  bool isStatic = true;
+  for (const auto& predicate : rule.negativePredicates()) {
+    const BoolAndStatic result = evaluatePredicate(*predicate, pending);
+    if (result.value) return {false, result.isStatic};
+    isStatic = isStatic && result.isStatic;
+  }
+  for (const auto& predicate : rule.positivePredicates()) {
+    const BoolAndStatic result = evaluatePredicate(*predicate, pending);
+    if (!result.value) return {false, result.isStatic};
+    isStatic = isStatic && result.isStatic;
+  }
+  return {true, isStatic};
+}
+
+MOXRuntime::Impl::BoolAndStatic MOXRuntime::Impl::evaluatePredicate(MOXExpandedFunctionCall& call,
+                                                                    MOXPendingMacros& pending) {
+  const MOXPValueAndStatic result = executeFunction(call, predicateMap, pending);
+  // A failure was logged where it happened; converting its empty text would only log again.
+  if (isFailure(result)) return {false, result.isStatic()};
+  const MOXPValue& value = *result.value();
+  if (value.type() == MOXPValue::Boolean) {
+    return {value.boolean(), result.isStatic()};
+  }
+  return {MOXTypes::valueToBoolean(result.value())->boolValue(), result.isStatic()};
+}
+
+MOXRuntime::Impl::Selection MOXRuntime::Impl::calculateGenericToRunForRules(
+    const std::vector<const MOXExpandedRule*>& candidates, MOXPendingMacros& pending,
+    const MOXAddRemoveSetPopulator& populator) {
+  CallSet add, remove;
+  bool isStatic = true;
+  for (const MOXExpandedRule* rule : candidates) {
+    const BoolAndStatic passed = evaluatePredicatesInRule(*rule, pending);
+    if (passed.value) populator.rulePassed(*rule, add, remove);
+    isStatic = isStatic && passed.isStatic;
+  }
+  return {remove.empty() ? add.items() : add.minus(remove), isStatic};
+}
+
+void MOXRuntime::Impl::pushUnevaluatedValueToDataLayer(const ValuePtr& value,
+                                                       MOXPendingMacros& pending) {
+  if (!value) return;
+  const MOXPValueAndStatic evaluated = expandMacrosForValue(value, pending);
+  if (isFailure(evaluated) || !dataLayer) return;
+  const ObjectPtr object = MOXTypes::valueToObject(evaluated.value());
+  if (!object) return;
+  if (object->kind() == ObjectKind::Dictionary) {
+    dataLayer->push(std::static_pointer_cast<Dictionary>(object));
+  } else if (const Array* array = asArray(object)) {
+    for (const ObjectPtr& item : array->items()) {
+      if (item && item->kind() == ObjectKind::Dictionary) {
+        dataLayer->push(std::static_pointer_cast<Dictionary>(item));
+      } else {
+        MOXLog::warning("pushAfterEvaluate: value not a Map or List");
+      }
+    }
+  }
+}
+
+MOXPValueAndStatic MOXRuntime::Impl::expandMacrosForValue(const ValuePtr& value,
+                                                          MOXPendingMacros& pending) {
+  if (!value->contains_references()) return MOXPValueAndStatic::valueWithValue(value, true);
+  DepthScope depth(pending);
+  if (depth.exceeded()) {
+    MOXLog::error("Evaluation nested too deeply at: " + valueDescription(*value));
+    return contextualFailure();
+  }
+  switch (value->type()) {
+    case MOXPValue::List:
+      return expandListValue(value, pending);
+    case MOXPValue::Map:
+      return expandMapValue(value, pending);
+    case MOXPValue::Template:
+      return expandTemplateValue(value, pending);
+    case MOXPValue::MacroReference:
+      return expandMacroReferenceValue(value, pending);
+    default:
+      MOXLog::error("Unknown type: " + std::to_string(static_cast<long>(value->type())));
+      return failure();
+  }
+}
+
+MOXPValueAndStatic MOXRuntime::Impl::expandListValue(const ValuePtr& value,
+                                                     MOXPendingMacros& pending) {
+  std::shared_ptr<MOXPValue> result = MOXResourceUtil::valueBuilderBasedOnValue(*value);
+  result->mutable_list_item()->Reserve(value->list_item_size());
+  for (const MOXPValue& item : value->list_item()) {
+    const MOXPValueAndStatic evaluated = expandMacrosForValue(ValuePtr(value, &item), pending);
+    if (isFailure(evaluated)) return evaluated;
+    *result->add_list_item() = *evaluated.value();
+  }
+  return MOXPValueAndStatic::valueWithValue(std::move(result), false);
+}
+
+MOXPValueAndStatic MOXRuntime::Impl::expandMapValue(const ValuePtr& value,
+                                                    MOXPendingMacros& pending) {
+  if (value->map_key_size() != value->map_value_size()) {
+    MOXLog::error("Invalid serving value " + valueDescription(*value));
+    return failure();
+  }
+  std::shared_ptr<MOXPValue> result = MOXResourceUtil::valueBuilderBasedOnValue(*value);
+  for (int i = 0; i < value->map_key_size(); ++i) {
+    const MOXPValueAndStatic key =
+        expandMacrosForValue(ValuePtr(value, &value->map_key(i)), pending);
+    if (isFailure(key)) return key;
+    const MOXPValueAndStatic mapped =
+        expandMacrosForValue(ValuePtr(value, &value->map_value(i)), pending);
+    if (isFailure(mapped)) return mapped;
+    *result->add_map_key() = *key.value();
+    *result->add_map_value() = *mapped.value();
+  }
+  return MOXPValueAndStatic::valueWithValue(std::move(result), false);
+}
+
+MOXPValueAndStatic MOXRuntime::Impl::expandTemplateValue(const ValuePtr& value,
+                                                         MOXPendingMacros& pending) {
+  std::shared_ptr<MOXPValue> result = MOXResourceUtil::valueBuilderBasedOnValue(*value);
+  for (const MOXPValue& token : value->template_token()) {
+    const MOXPValueAndStatic evaluated = expandMacrosForValue(ValuePtr(value, &token), pending);
+    if (isFailure(evaluated)) return evaluated;
+    *result->add_template_token() = *evaluated.value();
+  }
+  return MOXPValueAndStatic::valueWithValue(std::move(result), false);
+}
+
+MOXPValueAndStatic MOXRuntime::Impl::expandMacroReferenceValue(const ValuePtr& value,
+                                                               MOXPendingMacros& pending) {
+  const std::string& name = value->macro_reference();
+  if (pending.contains(name)) {
+    MOXLog::error("Macro cycle detected.  Current macro reference: " + name +
+                  ".  Previous macro reference: " + pending.description() + ".");
+    return failure();
+  }
+  pending.names.push_back(name);
+  const MOXPValueAndStatic result = evaluateMacroReferenceWithCycleDetection(name, pending);
+  pending.names.pop_back();
+  // Escaping a failure would turn it into an ordinary value and hide it from the callers above.
+  if (isFailure(result) || value->escaping_size() == 0) return result;
+  return MOXValueEscapeUtil::applyEscapings(value->escaping(), result);
+}
+
+MOXPValueAndStatic MOXRuntime::Impl::executeFunction(MOXExpandedFunctionCall& call,
+                                                     const ImplementationMap& map,
+                                                     MOXPendingMacros& pending) {
+  const ValuePtr function = call.propertyForKey(MOXExpandedFunctionCall::functionKey());
+  if (!function) {
+    MOXLog::error("No function id in properties");
+    return failure();
+  }
+  auto found = map.find(function->function_id());
+  if (found == map.end()) {
+    MOXLog::error(function->function_id() + " has no backing implementation.");
+    return failure();
+  }
+  MOXFunctionCallImplementation& implementation = *found->second;
+  // Only cacheable implementations' results are ever cached.
+  const bool implementationCacheable = implementation.isCacheable();
+  if (implementationCacheable) {
+    if (auto cached = functionCallCache.get(&call)) return *cached;
+  }
+
+  std::vector<MOXExpandedFunctionCall::Property> properties = call.properties();
+  MOXParameterMap parameters;
+  parameters.reserve(properties.size());
+  bool allStatic = true;
+  for (auto& [key, value] : properties) {
+    const MOXPValueAndStatic evaluated = expandMacrosForValue(value, pending);
+    if (isFailure(evaluated)) return evaluated;
+    if (!evaluated.isStatic()) {
+      allStatic = false;
+    } else if (evaluated.value() != value) {
+      // The next execution finds the evaluated value and skips the evaluation behind it.
+      call.updateCacheablePropertyWithValue(evaluated.value(), key);
+    }
+    parameters.append(std::move(key), evaluated.value());
+  }
+  if (!implementation.hasRequiredKeys(parameters)) {
+    MOXLog::error("Incorrect keys for function " + function->function_id() + " required " +
+                  implementation.requiredKeysDescription() + " had " +
+                  parameters.keysDescription());
+    return failure();
+  }
+
+  const bool cacheable = allStatic && implementationCacheable;
+  ValuePtr returned = implementation.evaluate(parameters);
+  if (!returned) returned = MOXTypes::defaultValue();
+  MOXPValueAndStatic result = MOXPValueAndStatic::valueWithValue(std::move(returned), cacheable);
+  if (cacheable) functionCallCache.put(&call, result, serializedSize(result.value()));
+  return result;
+}
+
+}  // namespace loomset

@@ -1,0 +1,103 @@
+// The runtime's state and evaluation steps.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "loomset/MOXRuntime.h"
+#include "runtime/MOXAddRemoveSetPopulator.h"
+#include "runtime/MOXCostBoundedCache.h"
+#include "runtime/MOXIdentitySet.h"
+#include "runtime/MOXMacroInfo.h"
+
+namespace loomset {
+
+// A macro result that was static, and the value its evaluation pushed.
+struct MOXCachedMacro {
+  MOXPValueAndStatic valueAndStatic;
+  ValuePtr pushAfterEvaluate;
+};
+
+// The chain of macro names being expanded inside one top-level evaluation, and how deeply that
+// evaluation has nested.
+struct MOXPendingMacros {
+  std::vector<std::string_view> names;
+  std::size_t depth = 0;
+
+  bool contains(std::string_view name) const;
+  std::string description() const;
+};
+
+class MOXRuntime::Impl {
+ public:
+  using CallSet = MOXIdentitySet<MOXExpandedFunctionCall>;
+
+  struct BoolAndStatic {
+    bool value;
+    bool isStatic;
+  };
+  struct Selection {
+    std::vector<MOXExpandedFunctionCall*> calls;
+    bool isStatic;
+  };
+
+  Impl(MOXExpandedResourcePtr resource, std::shared_ptr<MOXDataLayer> dataLayer);
+
+  void buildMacroLookup();
+  static void addFunctionImplToDict(ImplementationMap& map,
+                                    MOXFunctionCallImplementationPtr implementation);
+
+  MOXPValueAndStatic evaluateMacroReferenceWithCycleDetection(const std::string& name,
+                                                              MOXPendingMacros& pending);
+  void evaluateTags(const std::string& eventName);
+
+  BoolAndStatic evaluatePredicatesInRule(const MOXExpandedRule& rule, MOXPendingMacros& pending);
+  BoolAndStatic evaluatePredicate(MOXExpandedFunctionCall& call, MOXPendingMacros& pending);
+  Selection calculateGenericToRunForRules(const std::vector<const MOXExpandedRule*>& rules,
+                                          MOXPendingMacros& pending,
+                                          const MOXAddRemoveSetPopulator& populator);
+  void pushUnevaluatedValueToDataLayer(const ValuePtr& value, MOXPendingMacros& pending);
+  MOXPValueAndStatic expandMacrosForValue(const ValuePtr& value, MOXPendingMacros& pending);
+  MOXPValueAndStatic expandListValue(const ValuePtr& value, MOXPendingMacros& pending);
+  MOXPValueAndStatic expandMapValue(const ValuePtr& value, MOXPendingMacros& pending);
+  MOXPValueAndStatic expandTemplateValue(const ValuePtr& value, MOXPendingMacros& pending);
+  MOXPValueAndStatic expandMacroReferenceValue(const ValuePtr& value, MOXPendingMacros& pending);
+  MOXPValueAndStatic executeFunction(MOXExpandedFunctionCall& call, const ImplementationMap& map,
+                                     MOXPendingMacros& pending);
+
+  // Failed evaluations are recognised by the identity of the Value they hold.
+  static const ValuePtr& failureValue();
+  static const MOXPValueAndStatic& failure();
+  // A failure that depends on where the evaluation started (nesting too deep): never cached.
+  static const MOXPValueAndStatic& contextualFailure();
+  static bool isFailure(const MOXPValueAndStatic& result) {
+    return result.value().get() == failureValue().get();
+  }
+
+  // Constant after construction.
+  const MOXExpandedResourcePtr resource;
+  const std::shared_ptr<MOXDataLayer> dataLayer;
+  ImplementationMap trackingTagMap;
+  ImplementationMap predicateMap;
+  ImplementationMap macroMap;
+  std::vector<const MOXExpandedRule*> rules;  // each rule once, in resource order
+  std::unordered_map<std::string, MOXMacroInfo> macroLookup;
+
+  // Thread-safe.
+  MOXCostBoundedCache<const MOXExpandedFunctionCall*, MOXPValueAndStatic> functionCallCache;
+  MOXCostBoundedCache<const MOXMacroInfo*, std::shared_ptr<const MOXCachedMacro>>
+      macroEvaluationCache;
+
+  // Held for a whole tag evaluation; re-entrant, since a tag's push may evaluate tags again.
+  std::recursive_mutex evaluationLock;
+  mutable std::mutex eventNameLock;
+  std::optional<std::string> currentEventName;  // guarded by eventNameLock
+};
+
+}  // namespace loomset
