@@ -19,12 +19,17 @@ std::string lowerCase(std::string text) {
 
 }  // namespace
 
-EventLoop& MOXDispatchUtil::thread() {
+std::shared_ptr<EventLoop> MOXDispatchUtil::sharedThread() {
   // Deliberately leaked: the worker thread lives as long as the process, and users of it (the
   // pixel dispatcher's timer, network completions) may still post to it during static
   // destruction.
-  static EventLoop* const loop = new AsioEventLoop("MOXThread");
+  static const auto* const loop =
+      new std::shared_ptr<EventLoop>(std::make_shared<AsioEventLoop>("MOXThread"));
   return *loop;
+}
+
+EventLoop& MOXDispatchUtil::thread() {
+  return *sharedThread();
 }
 
 void MOXDispatchUtil::background(std::function<void()> block, bool wait) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +23,8 @@ class MOXDispatchUtil {
   // The worker thread's loop; created and started on the first call, once, however many threads
   // ask at the same moment.
   static EventLoop& thread();
+  // The same loop as a shared handle, for services that keep the loop they deliver to.
+  static std::shared_ptr<EventLoop> sharedThread();
 
   // Runs the block on the worker thread. Called on the worker thread, the block runs at once,
   // inline, whatever `wait` says (so nested use never deadlocks). Otherwise it is posted, and

@@ -1,0 +1,86 @@
+// The library's HTTP client: value-type requests and responses, asynchronous sends whose
+// completion runs exactly once on an event loop the caller names, and cancellation.
+//
+// A response with a status (even 404 or 500) is not an error at this level: `errorCode` reports
+// only that no complete response arrived (connection refused, timeout, cancelled, ...). Callers
+// decide what a status means.
+//
+// Threads: `send` and `HttpCall::cancel` may be called from any thread. Completions run on the
+// loop given to `send`, never inline inside `send` or `cancel`.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "loomset/platform/EventLoop.h"
+
+namespace loomset {
+
+using HttpHeaders = std::vector<std::pair<std::string, std::string>>;
+
+struct HttpRequest {
+  std::string method = "GET";
+  std::string url;
+  // Sent in this order; a header the transport would add itself is replaced by one given here.
+  HttpHeaders headers;
+  std::string body;  // bytes; sent when not empty (and always for POST)
+  double timeoutSeconds = 60;
+  bool followRedirects = true;
+};
+
+enum class HttpErrorCode {
+  kNone = 0,
+  kCancelled,
+  kInvalidRequest,  // malformed URL, unsupported scheme or method
+  kCouldNotResolveHost,
+  kCouldNotConnect,
+  kTimedOut,
+  kTooManyRedirects,
+  kTransport,  // any other failure on the way (TLS, reset connection, bad response, ...)
+  kShutDown,   // the client went away before the request finished
+};
+
+struct HttpResponse {
+  int status = 0;       // 0 when no response arrived
+  HttpHeaders headers;  // of the final response (after redirects), in arrival order
+  std::string body;
+  std::string url;  // the final URL, after redirects
+  HttpErrorCode errorCode = HttpErrorCode::kNone;
+  std::string errorText;
+
+  bool hasError() const { return errorCode != HttpErrorCode::kNone; }
+  // The first header of that name, compared without regard to case.
+  std::optional<std::string> header(std::string_view name) const;
+};
+
+// One request in flight. Cancelling it before its completion has been posted makes the
+// completion report kCancelled; afterwards it does nothing. Safe at any moment, more than once.
+class HttpCall {
+ public:
+  virtual ~HttpCall() = default;
+  virtual void cancel() = 0;
+};
+
+class HttpClient {
+ public:
+  using Completion = std::function<void(HttpResponse)>;
+
+  virtual ~HttpClient() = default;
+  HttpClient() = default;
+  HttpClient(const HttpClient&) = delete;
+  HttpClient& operator=(const HttpClient&) = delete;
+
+  // Starts the request and returns at once. `completion` runs once, on `loop`.
+  virtual std::shared_ptr<HttpCall> send(HttpRequest request, std::shared_ptr<EventLoop> loop,
+                                         Completion completion) = 0;
+
+  // The process-wide client over libcurl, created on first use.
+  static std::shared_ptr<HttpClient> shared();
+};
+
+}  // namespace loomset
