@@ -102,7 +102,6 @@ std::shared_ptr<EventLoop> PLU::thread() {
 }
 
 PLU::PLU(std::shared_ptr<const Platform> platform) : platform_(std::move(platform)) {
-  plu_log::setSharedLogger(std::make_shared<PLUDefaultLogger>());
   environment_ = PLUModelEnvironment::create(platform_, PLUAdvertisingIdAccess::shared());
   if (platform_->directories.root().empty()) {
     PLU_LOG_WARNING("No data directory configured; user defaults are not kept.");
@@ -178,6 +177,11 @@ void PLU::removeTrackerByName(const std::string& name) {
 
 std::shared_ptr<PLUTracker> PLU::defaultTracker() {
   PLUUsageTracker::trackAction("defaultTracker");
+  std::lock_guard<std::mutex> lock(mu_);
+  return defaultTracker_;
+}
+
+std::shared_ptr<PLUTracker> PLU::plu_defaultTracker() {
   std::lock_guard<std::mutex> lock(mu_);
   return defaultTracker_;
 }

@@ -12,7 +12,7 @@ void PLUTrackedViewController::viewDidAppear(bool) {
     return;
   }
   std::shared_ptr<PLUTracker> tracker =
-      tracker_ ? tracker_ : PLU::sharedInstance()->defaultTracker();
+      tracker_ ? tracker_ : PLU::sharedInstance()->plu_defaultTracker();
   if (!tracker) return;
   tracker->plu_set(kPLUScreenName, *screenName_);
   tracker->plu_send(PLUHitMap{{kPLUHitType, std::string(kPLUScreenView)}});

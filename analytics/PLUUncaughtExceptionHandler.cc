@@ -77,7 +77,7 @@ void report(const std::shared_ptr<PLUExceptionInfo>& info, const std::shared_ptr
     const std::string description = PLUExceptionParser::exceptionDescription(*info, 150);
     const PLUHitMap hit =
         PLUDictionaryBuilder::plu_exceptionWithDescription(description, true).build();
-    if (auto tracker = facade->defaultTracker()) tracker->plu_send(hit);
+    if (auto tracker = facade->plu_defaultTracker()) tracker->plu_send(hit);
     dispatchUntilDone(facade, latch, deadline);
   } catch (...) {
     latch->open();

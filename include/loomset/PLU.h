@@ -51,6 +51,8 @@ class LOOMSET_EXPORT PLU {
 
   // The first tracker created, unless set explicitly; nil after it is removed.
   std::shared_ptr<PLUTracker> defaultTracker();
+  // The same without recording API usage, for the library's own callers.
+  std::shared_ptr<PLUTracker> plu_defaultTracker();
   void setDefaultTracker(std::shared_ptr<PLUTracker> tracker);
   std::shared_ptr<PLULogger> logger();
   void setLogger(std::shared_ptr<PLULogger> logger);

@@ -1,0 +1,119 @@
+// The reachability checker over a scripted operation table.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "analytics/PLUReachabilityChecker.h"
+#include "support/PLURecording.h"
+
+namespace loomset {
+namespace {
+
+struct ScriptedApi {
+  bool createFails = false;
+  bool callbackFails = false;
+  bool scheduleFails = false;
+  std::vector<std::string> calls;
+  PLUReachabilityApi::Callback callback;
+
+  PLUReachabilityApi table() {
+    PLUReachabilityApi api;
+    api.createWithName = [this](const std::string& host) -> PLUReachabilityApi::Handle {
+      calls.push_back("create " + host);
+      return createFails ? nullptr : std::make_shared<PLUReachabilityHandle>();
+    };
+    api.setCallback = [this](const PLUReachabilityApi::Handle&, PLUReachabilityApi::Callback cb) {
+      calls.push_back("callback");
+      callback = std::move(cb);
+      return !callbackFails;
+    };
+    api.scheduleWithRunLoop = [this](const PLUReachabilityApi::Handle&, EventLoop& loop) {
+      calls.push_back("schedule " + loop.name());
+      return !scheduleFails;
+    };
+    api.unscheduleFromRunLoop = [this](const PLUReachabilityApi::Handle&, EventLoop& loop) {
+      calls.push_back("unschedule " + loop.name());
+      return true;
+    };
+    api.release = [this](const PLUReachabilityApi::Handle&) { calls.push_back("release"); };
+    return api;
+  }
+};
+
+struct RecordingDelegate : PLUReachabilityDelegate {
+  std::vector<std::int32_t> statuses;
+  void reachability(PLUReachabilityChecker&, std::int32_t status) override {
+    statuses.push_back(status);
+  }
+};
+
+TEST(PLUReachabilityChecker, StartStopAndStatusChanges) {
+  testing::PLUTestFacade env;
+  auto delegate = std::make_shared<RecordingDelegate>();
+  EXPECT_EQ(PLUReachabilityChecker::create(delegate, ""), nullptr);
+  EXPECT_TRUE(env.log().contains("Invalid host specified."));
+
+  ScriptedApi script;
+  auto checker = PLUReachabilityChecker::create(delegate, "collect.test");
+  checker->setReachabilityApi(script.table());
+  EXPECT_TRUE(checker->start());
+  EXPECT_TRUE(checker->start());  // already running
+  EXPECT_TRUE(checker->isActive());
+  EXPECT_EQ(script.calls,
+            (std::vector<std::string>{"create collect.test", "callback", "schedule loomset-main"}));
+
+  checker->setReachabilityApi(ScriptedApi().table());
+  EXPECT_TRUE(env.log().contains(
+      "Cannot change reachability API while reachability running; call stop first."));
+
+  script.callback(0x2);
+  script.callback(0x2);  // unchanged: the delegate hears nothing
+  script.callback(0x40002);
+  script.callback(0x0);
+  EXPECT_EQ(delegate->statuses, (std::vector<std::int32_t>{2, 3, 1}));
+  EXPECT_EQ(checker->reachabilityStatus(), 1);
+  EXPECT_TRUE(env.log().contains("Reachability flags update: 0X040002"));
+
+  checker->stop();
+  EXPECT_FALSE(checker->isActive());
+  EXPECT_EQ(checker->reachabilityStatus(), 0);
+  EXPECT_EQ(script.calls.back(), "release");
+  EXPECT_EQ(script.calls[script.calls.size() - 2], "unschedule loomset-main");
+
+  // A callback after the checker is gone reaches nobody.
+  auto callback = script.callback;
+  checker.reset();
+  callback(0x2);
+  EXPECT_EQ(delegate->statuses.size(), 3u);
+}
+
+TEST(PLUReachabilityChecker, FailedSetUpReleasesTheHandle) {
+  testing::PLUTestFacade env;
+  for (int failing = 0; failing < 3; ++failing) {
+    ScriptedApi script;
+    script.createFails = failing == 0;
+    script.callbackFails = failing == 1;
+    script.scheduleFails = failing == 2;
+    auto checker = PLUReachabilityChecker::create({}, "collect.test");
+    checker->setReachabilityApi(script.table());
+    EXPECT_FALSE(checker->start()) << failing;
+    EXPECT_FALSE(checker->isActive());
+    if (failing > 0) EXPECT_EQ(script.calls.back(), "release") << failing;
+  }
+}
+
+TEST(PLUReachabilityChecker, DefaultWatchReportsLoopbackAsReachable) {
+  testing::PLUTestFacade env;
+  auto delegate = std::make_shared<RecordingDelegate>();
+  auto checker = PLUReachabilityChecker::create(delegate, "127.0.0.1");
+  ASSERT_TRUE(checker->start());
+  env.platform().runUntilIdle();
+  EXPECT_EQ(delegate->statuses, (std::vector<std::int32_t>{2}));
+  env.platform().advanceAndRun(60);  // polls find nothing new
+  EXPECT_EQ(delegate->statuses.size(), 1u);
+  checker->stop();
+  EXPECT_EQ(env.platform().mainLoop().pendingTimers(), 0u);
+}
+
+}  // namespace
+}  // namespace loomset
