@@ -1,0 +1,138 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "Library/Util/platform/FileUtil.h"
+#include "loomset/platform/Platform.h"
+#include "platform/WaitFor.h"
+#include "support/RecordingLogger.h"
+#include "support/ScopedPlatform.h"
+
+namespace loomset {
+namespace {
+
+using testing::waitFor;
+
+TEST(Platform, SystemDefaultIsCompleteAndItsMainLoopIsShared) {
+  const auto a = Platform::systemDefault();
+  const auto b = Platform::systemDefault();
+  ASSERT_TRUE(a->clock && a->random && a->mainLoop && a->background);
+  EXPECT_FALSE(a->directories.root().empty());
+  EXPECT_EQ(a->mainLoop, b->mainLoop);
+  EXPECT_EQ(a->mainLoop->name(), "loomset-main");
+  EXPECT_FALSE(a->mainLoop->isCurrent());
+
+  // The wall clock is real: after 2020 and consistent with the reference-date offset.
+  EXPECT_GT(a->clock->nowMillis(), 1.58e12);
+  EXPECT_NEAR(a->clock->secondsSinceReferenceDate() + Clock::kReferenceDateOffsetSeconds,
+              a->clock->nowSeconds(), 1.0);
+
+  // The main loop and the background pool start on first use and do real work.
+  std::atomic<bool> onMain{false};
+  a->mainLoop->postAndWait([&] { onMain = a->mainLoop->isCurrent(); });
+  EXPECT_TRUE(onMain.load());
+  std::atomic<bool> background{false};
+  a->background->execute([&] { background = true; });
+  EXPECT_TRUE(waitFor([&] { return background.load(); }));
+}
+
+TEST(Platform, SetCurrentSwapsAndNullRestoresTheDefault) {
+  const auto original = Platform::current();
+  ASSERT_TRUE(original);
+  EXPECT_EQ(Platform::current(), original);
+
+  auto mine = Platform::systemDefault();
+  mine->application.name = "Mine";
+  Platform::setCurrent(mine);
+  EXPECT_EQ(Platform::current(), mine);
+  EXPECT_EQ(Platform::current()->application.name, "Mine");
+
+  Platform::setCurrent(nullptr);
+  EXPECT_EQ(Platform::current()->application.name, original->application.name);
+  Platform::setCurrent(original);
+}
+
+TEST(Platform, IncompleteBundlesAreCompletedWithDefaults) {
+  testing::ScopedRecordingLogger log;
+  const auto original = Platform::current();
+  auto partial = std::make_shared<Platform>();
+  partial->application.identifier = "org.example.partial";
+  partial->device.model = "test-model";
+  Platform::setCurrent(partial);
+  const auto current = Platform::current();
+  EXPECT_TRUE(current->clock && current->random && current->mainLoop && current->background);
+  EXPECT_EQ(current->device.model, "test-model");
+  EXPECT_NE(current->directories.root().find("org.example.partial"), std::string::npos);
+  EXPECT_TRUE(log->contains("clock, random, mainLoop, background, directories"));
+  Platform::setCurrent(original);
+}
+
+TEST(Platform, CurrentIsSafeToReadWhileAnotherThreadSwapsIt) {
+  const auto original = Platform::current();
+  std::vector<std::shared_ptr<const Platform>> bundles;
+  for (int i = 0; i < 3; ++i) {
+    auto p = Platform::systemDefault();
+    p->application.name = "bundle" + std::to_string(i);
+    bundles.push_back(p);
+  }
+  std::atomic<bool> stop{false};
+  std::atomic<int> reads{0};
+  std::vector<std::thread> readers;
+  for (int r = 0; r < 2; ++r) {
+    readers.emplace_back([&] {
+      while (!stop) {
+        const auto p = Platform::current();
+        ASSERT_TRUE(p);
+        EXPECT_FALSE(p->application.name.empty());
+        ++reads;
+      }
+    });
+  }
+  for (int i = 0; i < 2000; ++i) Platform::setCurrent(bundles[i % bundles.size()]);
+  waitFor([&] { return reads.load() > 100; });
+  stop = true;
+  for (auto& t : readers) t.join();
+  Platform::setCurrent(original);
+}
+
+TEST(ScopedPlatform, InstallsFakesAndRestoresThePreviousBundle) {
+  const auto before = Platform::current();
+  std::string root;
+  {
+    testing::ScopedPlatform outer;
+    const auto p = Platform::current();
+    EXPECT_EQ(p, outer.platform());
+    EXPECT_EQ(p->clock->nowMillis(), testing::FakeClock::kDefaultStartMillis);
+    EXPECT_EQ(p->mainLoop->name(), "loomset-main");
+    EXPECT_EQ(p->device.preferredLanguages, (std::vector<std::string>{"en-US", "en"}));
+    EXPECT_EQ(p->application.identifier, "org.loomset.tests");
+    root = outer.dataRoot();
+    EXPECT_TRUE(FileUtil::exists(root));
+    EXPECT_TRUE(FileUtil::exists(outer.resourceDirectory()));
+
+    // Background work and what it posts back run in order on the test's thread.
+    std::vector<std::string> steps;
+    p->background->execute([&] {
+      steps.push_back("work");
+      p->mainLoop->post([&] { steps.push_back("result"); });
+    });
+    EXPECT_TRUE(steps.empty());
+    outer.runUntilIdle();
+    EXPECT_EQ(steps, (std::vector<std::string>{"work", "result"}));
+
+    {
+      testing::ScopedPlatform inner([](Platform& platform) { platform.device.model = "custom"; });
+      EXPECT_EQ(Platform::current()->device.model, "custom");
+      EXPECT_NE(inner.dataRoot(), root);
+    }
+    EXPECT_EQ(Platform::current(), outer.platform());
+  }
+  EXPECT_EQ(Platform::current(), before);
+  EXPECT_FALSE(FileUtil::exists(root));
+}
+
+}  // namespace
+}  // namespace loomset
