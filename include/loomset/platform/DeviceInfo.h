@@ -1,5 +1,8 @@
 // What the library knows about the application and the device it runs on. Defaults are read
 // from the system (uname, /etc/os-release, LANG); applications and tests override any field.
+//
+// Threads: plain values; copy them freely. The system defaults read the environment, so call
+// them while no other thread changes it.
 #pragma once
 
 #include <string>
@@ -30,8 +33,12 @@ struct LOOMSET_EXPORT DeviceInfo {
   double screenScale = 1;
   std::vector<std::string> preferredLanguages;  // like {"en-US", "en"}
   std::string localeLanguage;                   // like "en"
-  std::string localeCountry;                    // like "US"
+  std::string localeCountry;                    // like "US"; empty when the locale names none
 
+  // The machine and kernel from uname; the system name from os-release; languages from LANGUAGE
+  // then LC_ALL, LC_MESSAGES or LANG ({"en-US"} and en/US when none is usable). The screen cannot
+  // be known by a library, so it defaults to 1280x800 points at scale 1: applications that know
+  // their display set it.
   static DeviceInfo systemDefault();
 };
 

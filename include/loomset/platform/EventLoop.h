@@ -3,6 +3,8 @@
 //
 // Blocks posted to one loop run in the order posted, one at a time, on the loop's thread only.
 // Timers fire on the loop's thread. A block that throws is logged and dropped; the loop goes on.
+// Every operation of a loop, an executor and a timer handle is safe from any thread. A loop owns
+// its queued blocks and timers; the caller owns the returned handles, which may outlive the loop.
 #pragma once
 
 #include <functional>

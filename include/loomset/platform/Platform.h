@@ -17,7 +17,7 @@
 
 namespace loomset {
 
-// Cryptographically seeded randomness.
+// Cryptographically seeded randomness. Implementations are safe from any thread.
 class LOOMSET_EXPORT RandomSource {
  public:
   virtual ~RandomSource() = default;
@@ -33,7 +33,8 @@ class LOOMSET_EXPORT RandomSource {
 class LOOMSET_EXPORT DataDirectories {
  public:
   explicit DataDirectories(std::string root) : root_(std::move(root)) {}
-  // $XDG_DATA_HOME (or ~/.local/share) + "/loomset/" + the application identifier.
+  // $XDG_DATA_HOME (or ~/.local/share) + "/loomset/" + the application identifier (with "/"
+  // replaced, so it stays one directory). Nothing is created on disk.
   static DataDirectories systemDefault(const ApplicationInfo& app);
   const std::string& root() const { return root_; }
   std::string libraryDirectory() const { return root_ + "/Library"; }
@@ -54,10 +55,13 @@ struct LOOMSET_EXPORT Platform {
   // Blocking background work.
   std::shared_ptr<Executor> background;
 
-  // A bundle of the real services with the system defaults.
+  // A bundle of the real services with the system defaults. Every such bundle shares one main
+  // loop, "loomset-main", and one background pool; their threads start on first use.
   static std::shared_ptr<Platform> systemDefault();
-  // The bundle in force; the system default until another is set.
+  // The bundle in force; the system default until another is set. Cheap enough for hot paths.
   static std::shared_ptr<const Platform> current();
+  // Installs a bundle; nullptr goes back to the system default. A bundle missing a service (or a
+  // data root) is logged as an error and completed with the system default's.
   static void setCurrent(std::shared_ptr<const Platform> platform);
 };
 
