@@ -20,8 +20,11 @@ MOXExpandedResourcePtr MOXResourceUtil::expandResourceFromBytes(std::string_view
   auto arena = std::make_shared<google::protobuf::Arena>();
   auto* resource = google::protobuf::Arena::CreateMessage<MOXPResource>(arena.get());
   if (bytes.size() > static_cast<std::size_t>(INT32_MAX) ||
-      !resource->ParseFromArray(bytes.data(), static_cast<int>(bytes.size()))) {
+      !resource->ParsePartialFromArray(bytes.data(), static_cast<int>(bytes.size()))) {
     logAndThrow("Resource bytes could not be parsed");
+  }
+  if (!resource->IsInitialized()) {
+    logAndThrow("Resource is missing required fields: " + resource->InitializationErrorString());
   }
   return MOXResourceExpander(arena, *resource).expand();
 }

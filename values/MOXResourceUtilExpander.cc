@@ -1,5 +1,7 @@
 #include "values/MOXResourceUtilExpander.h"
 
+#include <algorithm>
+
 #include "loomset/MOXLog.h"
 #include "loomset/MOXResourceUtil.h"
 #include "loomset/MOXTypes.h"
@@ -26,6 +28,7 @@ MOXResourceExpander::MOXResourceExpander(std::shared_ptr<google::protobuf::Arena
 MOXExpandedResourcePtr MOXResourceExpander::expand() {
   const std::size_t count = static_cast<std::size_t>(resource_.value_size());
   expanded_.assign(count, nullptr);
+  shapes_.assign(count, Shape{});
   pending_.assign(count, false);
   for (std::size_t i = 0; i < count; ++i) {
     pendingOrder_.clear();
@@ -79,6 +82,7 @@ const MOXPValue* MOXResourceExpander::expandIthValue(std::int32_t index) {
   pendingOrder_.push_back(index);
   const MOXPValue& entry = resource_.value(index);
   const MOXPValue* result = nullptr;
+  Shape shape;
   switch (entry.type()) {
     case MOXPValue::String:
     case MOXPValue::FunctionId:
@@ -90,7 +94,7 @@ const MOXPValue* MOXResourceExpander::expandIthValue(std::int32_t index) {
     case MOXPValue::Map:
     case MOXPValue::MacroReference:
     case MOXPValue::Template:
-      result = expandComposite(entry);
+      result = expandComposite(entry, &shape);
       break;
     case MOXPValue::TagReference:
       MOXLog::warning("Tag type of TagReference shouldn't be present");
@@ -98,7 +102,16 @@ const MOXPValue* MOXResourceExpander::expandIthValue(std::int32_t index) {
     default:
       MOXResourceUtil::logAndThrow("Invalid value: " + valueDescription(entry));
   }
+  if (shape.nesting > MOXResourceUtil::kMaxValueNesting) {
+    MOXResourceUtil::logAndThrow(
+        "Value nesting too deep.  Current value reference: " + std::to_string(index) + ".");
+  }
+  if (shape.nodes > MOXResourceUtil::kMaxValueNodes) {
+    MOXResourceUtil::logAndThrow(
+        "Value too large.  Current value reference: " + std::to_string(index) + ".");
+  }
   expanded_[i] = result;
+  shapes_[i] = shape;
   pending_[i] = false;
   pendingOrder_.pop_back();
   return result;
@@ -106,21 +119,27 @@ const MOXPValue* MOXResourceExpander::expandIthValue(std::int32_t index) {
 
 void MOXResourceExpander::expandChildren(
     const google::protobuf::RepeatedField<std::int32_t>& indices,
-    google::protobuf::RepeatedPtrField<MOXPValue>* into) {
+    google::protobuf::RepeatedPtrField<MOXPValue>* into, Shape* shape) {
+  std::size_t deepest = 0;
   into->Reserve(indices.size());
   for (std::int32_t index : indices) {
     // Every expanded Value lives in arena_, so parents may share a child without owning it.
     into->UnsafeArenaAddAllocated(const_cast<MOXPValue*>(expandIthValue(index)));
+    const Shape& child = shapes_[static_cast<std::size_t>(index)];
+    deepest = std::max(deepest, child.nesting);
+    // Saturates just past the limit, so the sum cannot wrap.
+    shape->nodes = std::min(shape->nodes + child.nodes, MOXResourceUtil::kMaxValueNodes + 1);
   }
+  shape->nesting = std::max(shape->nesting, deepest + 1);
 }
 
-const MOXPValue* MOXResourceExpander::expandComposite(const MOXPValue& entry) {
+const MOXPValue* MOXResourceExpander::expandComposite(const MOXPValue& entry, Shape* shape) {
   const MOXPServingValue& serving = MOXResourceUtil::servingValue(entry);
   auto* result = google::protobuf::Arena::CreateMessage<MOXPValue>(arena_.get());
   MOXResourceUtil::copyBasics(entry, result);
   switch (entry.type()) {
     case MOXPValue::List:
-      expandChildren(serving.list_item(), result->mutable_list_item());
+      expandChildren(serving.list_item(), result->mutable_list_item(), shape);
       break;
     case MOXPValue::Map:
       if (serving.map_key_size() != serving.map_value_size()) {
@@ -128,8 +147,8 @@ const MOXPValue* MOXResourceExpander::expandComposite(const MOXPValue& entry) {
                                      ") and map values (" +
                                      std::to_string(serving.map_value_size()) + ")");
       }
-      expandChildren(serving.map_key(), result->mutable_map_key());
-      expandChildren(serving.map_value(), result->mutable_map_value());
+      expandChildren(serving.map_key(), result->mutable_map_key(), shape);
+      expandChildren(serving.map_value(), result->mutable_map_value(), shape);
       break;
     case MOXPValue::MacroReference: {
       if (!serving.has_macro_name_reference()) {
@@ -140,7 +159,7 @@ const MOXPValue* MOXResourceExpander::expandComposite(const MOXPValue& entry) {
       break;
     }
     default:  // Template
-      expandChildren(serving.template_token(), result->mutable_template_token());
+      expandChildren(serving.template_token(), result->mutable_template_token(), shape);
       break;
   }
   return result;

@@ -22,10 +22,16 @@ class MOXResourceExpander {
   MOXExpandedResourcePtr expand();
 
  private:
+  struct Shape {
+    std::size_t nesting = 1;  // levels of Values
+    std::uint64_t nodes = 1;  // Values in the tree, a shared child counted at each place
+  };
+
   const MOXPValue* expandIthValue(std::int32_t index);
-  const MOXPValue* expandComposite(const MOXPValue& entry);
+  const MOXPValue* expandComposite(const MOXPValue& entry, Shape* shape);
+  // Adds the children's shape to `shape`.
   void expandChildren(const google::protobuf::RepeatedField<std::int32_t>& indices,
-                      google::protobuf::RepeatedPtrField<MOXPValue>* into);
+                      google::protobuf::RepeatedPtrField<MOXPValue>* into, Shape* shape);
   MOXExpandedFunctionCallPtr expandFunctionCall(const MOXPFunctionCall& call);
   MOXExpandedRulePtr expandRule(const MOXPRule& rule,
                                 const std::vector<MOXExpandedFunctionCallPtr>& tags,
@@ -37,6 +43,7 @@ class MOXResourceExpander {
   const std::shared_ptr<google::protobuf::Arena> arena_;
   const MOXPResource& resource_;
   std::vector<const MOXPValue*> expanded_;  // one slot per entry of the value table
+  std::vector<Shape> shapes_;               // per expanded slot
   std::vector<bool> pending_;               // indices being expanded on the current path
   std::vector<std::int32_t> pendingOrder_;
 };

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -27,6 +28,10 @@ class LOOMSET_EXPORT MOXResourceUtil {
   // Values nested deeper than this (counting the value itself) make a resource invalid; deeper
   // trees would exhaust the stack of whatever walks them later.
   static constexpr std::size_t kMaxValueNesting = 100;
+  // A Value whose tree (counting a shared child once per place it appears) has more nodes than
+  // this makes a resource invalid: sharing lets a few bytes describe an astronomically large
+  // tree, and everything that walks a Value walks the whole tree.
+  static constexpr std::uint64_t kMaxValueNodes = 1u << 20;
 
   static MOXExpandedResourcePtr expandResource(const MOXPResource& resource);
   // Parses the bytes of a MOXPResource (with the serving-value extension) and expands it. Bytes
