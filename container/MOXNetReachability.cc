@@ -1,0 +1,94 @@
+#include "container/MOXNetReachability.h"
+
+#include "container/HostRouteWatcher.h"
+#include "loomset/platform/Platform.h"
+
+namespace loomset {
+
+MOXNetReachabilityStatus MOXNetReachabilityStatusFor(std::uint32_t flags) {
+  if (!(flags & kMOXReachabilityFlagReachable)) return kMOXNetReachabilityStatusNotReachable;
+  const bool automatic =
+      flags & (kMOXReachabilityFlagConnectionOnTraffic | kMOXReachabilityFlagConnectionOnDemand);
+  if ((flags & kMOXReachabilityFlagConnectionRequired) &&
+      (!automatic || (flags & kMOXReachabilityFlagInterventionRequired))) {
+    return kMOXNetReachabilityStatusNotReachable;
+  }
+  return (flags & kMOXReachabilityFlagIsWWAN) ? kMOXNetReachabilityStatusReachableViaWWAN
+                                              : kMOXNetReachabilityStatusReachableViaWiFi;
+}
+
+std::shared_ptr<MOXNetReachability> MOXNetReachability::create(
+    std::string host, MOXReachabilityWatcherFactory factory) {
+  if (!factory) {
+    factory = [](const std::string& h) -> std::unique_ptr<MOXReachabilityWatcher> {
+      return std::make_unique<HostRouteWatcher>(h, Platform::current()->mainLoop);
+    };
+  }
+  return std::shared_ptr<MOXNetReachability>(
+      new MOXNetReachability(std::move(host), std::move(factory)));
+}
+
+MOXNetReachability::MOXNetReachability(std::string host, MOXReachabilityWatcherFactory factory)
+    : host_(std::move(host)), factory_(std::move(factory)) {}
+
+MOXNetReachability::~MOXNetReachability() {
+  stop();
+}
+
+bool MOXNetReachability::start() {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (watcher_ || starting_) return false;
+    starting_ = true;
+  }
+  // Started outside the lock: a watcher may report at once, and reports read `statusChange`.
+  std::unique_ptr<MOXReachabilityWatcher> watcher = factory_(host_);
+  std::weak_ptr<MOXNetReachability> weakSelf = weak_from_this();
+  const bool started = watcher && watcher->start([weakSelf](std::uint32_t flags) {
+    if (auto self = weakSelf.lock()) self->reportFlags(flags);
+  });
+  if (!started) {
+    if (watcher) watcher->stop();
+    std::lock_guard<std::mutex> lock(mu_);
+    starting_ = false;
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(mu_);
+  starting_ = false;
+  watcher_ = std::move(watcher);
+  return true;
+}
+
+void MOXNetReachability::stop() {
+  std::unique_ptr<MOXReachabilityWatcher> watcher;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    watcher = std::move(watcher_);
+  }
+  if (watcher) watcher->stop();
+}
+
+void MOXNetReachability::reportFlags(std::uint32_t flags) {
+  setReachabilityStatus(MOXNetReachabilityStatusFor(flags));
+}
+
+void MOXNetReachability::setReachabilityStatus(std::int32_t status) {
+  // Held across the report so that two reporting threads cannot deliver their changes to
+  // `statusChange` in the opposite order from the one they were stored in.
+  std::lock_guard<std::mutex> order(statusMu_);
+  if (status_.exchange(status) == status) return;
+  StatusChange change = statusChange();
+  if (change) change(status);
+}
+
+void MOXNetReachability::setStatusChange(StatusChange statusChange) {
+  std::lock_guard<std::mutex> lock(mu_);
+  statusChange_ = std::move(statusChange);
+}
+
+MOXNetReachability::StatusChange MOXNetReachability::statusChange() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return statusChange_;
+}
+
+}  // namespace loomset

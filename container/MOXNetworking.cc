@@ -1,0 +1,98 @@
+#include "container/MOXNetworking.h"
+
+#include "Library/Util/MOXDispatchUtil.h"
+
+namespace loomset {
+
+std::shared_ptr<MOXNetworking> MOXNetworking::create() {
+  return create(Options());
+}
+
+std::shared_ptr<MOXNetworking> MOXNetworking::create(Options options) {
+  std::shared_ptr<MOXNetworking> networking(new MOXNetworking(std::move(options)));
+  networking->startReachability();
+  return networking;
+}
+
+MOXNetworking::MOXNetworking(Options options)
+    : client_(options.client ? options.client : HttpClient::shared()),
+      reachability_(MOXNetReachability::create(std::move(options.reachabilityHost),
+                                               std::move(options.watcherFactory))) {}
+
+MOXNetworking::~MOXNetworking() {
+  reachability_->stop();
+}
+
+void MOXNetworking::startReachability() {
+  std::weak_ptr<MOXNetworking> weakSelf = weak_from_this();
+  reachability_->setStatusChange([weakSelf](std::int32_t status) {
+    if (auto self = weakSelf.lock()) {
+      self->setIsReachable(status != kMOXNetReachabilityStatusNotReachable);
+    }
+  });
+  reachability_->start();
+}
+
+HttpRequest MOXNetworking::requestWithURL(const std::string& url) {
+  HttpRequest request;
+  request.method = "GET";
+  request.url = url;
+  // Neither this process nor a cache on the way may answer for the server.
+  request.headers = {{"User-Agent", MOXDispatchUtil::userAgentString()},
+                     {"Cache-Control", "no-cache"}};
+  request.followRedirects = true;
+  return request;
+}
+
+std::shared_ptr<MOXNetOperation> MOXNetworking::sendURL(const std::string& url,
+                                                        MOXNetOperation::Completion completion) {
+  auto operation =
+      MOXNetOperation::operationWithRequest(requestWithURL(url), std::move(completion), client_);
+  addOperation(operation);
+  return operation;
+}
+
+void MOXNetworking::addOperation(std::shared_ptr<MOXNetOperation> operation) {
+  if (!operation) return;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    waiting_.push_back(std::move(operation));
+  }
+  startNextIfIdle();
+}
+
+std::size_t MOXNetworking::operationCount() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return waiting_.size() + (running_ ? 1 : 0);
+}
+
+void MOXNetworking::startNextIfIdle() {
+  std::shared_ptr<MOXNetOperation> next;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (running_ || waiting_.empty()) return;
+    next = waiting_.front();
+    waiting_.pop_front();
+    running_ = next;
+  }
+  // Outside the lock: the observer may run at once, and it takes the lock.
+  std::weak_ptr<MOXNetworking> weakSelf = weak_from_this();
+  std::weak_ptr<MOXNetOperation> weakOperation = next;
+  next->setFinishedObserver([weakSelf, weakOperation] {
+    auto self = weakSelf.lock();
+    auto operation = weakOperation.lock();
+    if (self && operation) self->operationFinished(operation);
+  });
+  next->start();
+}
+
+void MOXNetworking::operationFinished(const std::shared_ptr<MOXNetOperation>& operation) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (running_ != operation) return;
+    running_.reset();
+  }
+  startNextIfIdle();
+}
+
+}  // namespace loomset
