@@ -23,7 +23,7 @@ namespace loomset {
 namespace {
 
 bool isCellularInterface(const std::string& name) {
-  for (const char* prefix : {"wwan", "rmnet", "ppp", "ccmni"}) {
+  for (const char* prefix : {"wwan", "rmnet", "ccmni"}) {
     if (name.rfind(prefix, 0) == 0) return true;
   }
   return false;

@@ -5,7 +5,7 @@
 // check and every change after that.
 //
 // Reported flags: reachable, plus "is WWAN" when the route leaves through a cellular interface
-// ("wwan*", "rmnet*", "ppp*") and "is local address" for loopback; nothing when the name does
+// ("wwan*", "rmnet*", "ccmni*") and "is local address" for loopback; nothing when the name does
 // not resolve or no route exists.
 //
 // Threads: checks run on a thread of the watcher's own (name resolution may block); flags are

@@ -48,8 +48,12 @@ class WriteSequencer {
   std::map<std::string, std::uint64_t> applied_;
 };
 
+// Empty when no data root is configured: nothing is then read or written, rather than falling
+// back to a "/Documents" at the top of the file system.
 std::string documentsDirectory() {
-  return Platform::current()->directories.documentsDirectory();
+  const auto platform = Platform::current();
+  const DataDirectories& directories = platform->directories;
+  return directories.root().empty() ? std::string() : directories.documentsDirectory();
 }
 
 std::optional<std::string> serialise(const std::string& name, const ObjectPtr& data) {
@@ -60,6 +64,11 @@ std::optional<std::string> serialise(const std::string& name, const ObjectPtr& d
 }
 
 bool writeBytes(const std::string& name, const std::string& path, const std::string& bytes) {
+  if (path.empty()) {
+    MOXLog::warning("Failed to Write property list " + name +
+                    " with error no data directory is configured");
+    return false;
+  }
   const std::string directory = path.substr(0, path.find_last_of('/'));
   if (!FileUtil::createDirectories(directory) || !FileUtil::writeFileAtomically(path, bytes)) {
     MOXLog::warning("Failed to Write property list " + name + " with error could not write " +
@@ -72,7 +81,8 @@ bool writeBytes(const std::string& name, const std::string& path, const std::str
 }  // namespace
 
 std::string MOXPropertyListUtil::plistFilePath(const std::string& name) {
-  return documentsDirectory() + "/" + name;
+  const std::string directory = documentsDirectory();
+  return directory.empty() ? std::string() : directory + "/" + name;
 }
 
 ObjectPtr MOXPropertyListUtil::readPropertyList(const std::string& name) {

@@ -15,6 +15,7 @@ namespace loomset {
 
 class MOXPropertyListUtil {
  public:
+  // Empty when the platform has no data root.
   static std::string plistFilePath(const std::string& name);
   // Null when there is no file (debug line) or it is not a property list (info line).
   static ObjectPtr readPropertyList(const std::string& name);

@@ -129,6 +129,14 @@ TEST_F(PropertyListTest, LaterWritesWinWhateverOrderTheyRunIn) {
   EXPECT_EQ(MOXPropertyListUtil::readPropertyList("Order"), nullptr);
 }
 
+TEST_F(PropertyListTest, WithoutADataRootNothingIsWritten) {
+  testing::ScopedPlatform rootless([](Platform& p) { p.directories = DataDirectories(""); });
+  EXPECT_EQ(MOXPropertyListUtil::plistFilePath("Ids"), "");
+  EXPECT_FALSE(MOXPropertyListUtil::writePropertyList("Ids", dict({})));
+  EXPECT_EQ(MOXPropertyListUtil::readPropertyList("Ids"), nullptr);
+  EXPECT_EQ(log_->messages(kMOXLogLevelWarning).size(), 1u);
+}
+
 TEST_F(PropertyListTest, RemovingAMissingFileIsQuiet) {
   EXPECT_TRUE(MOXPropertyListUtil::removePropertyList("Nothing"));
   EXPECT_TRUE(log_->lines().empty());
