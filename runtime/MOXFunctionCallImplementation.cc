@@ -21,7 +21,7 @@ std::string setDescription(const std::vector<std::string>& items) {
 }  // namespace
 
 const ValuePtr* MOXParameterMap::find(std::string_view key) const {
-  for (const auto& entry : entries_) {
+  for (const Entry& entry : *this) {
     if (entry.first == key) return &entry.second;
   }
   return nullptr;
@@ -33,19 +33,45 @@ ValuePtr MOXParameterMap::get(std::string_view key) const {
 }
 
 void MOXParameterMap::set(std::string key, ValuePtr value) {
-  for (auto& entry : entries_) {
-    if (entry.first == key) {
-      entry.second = std::move(value);
+  Entry* entries = data();
+  for (std::size_t i = 0; i < size_; ++i) {
+    if (entries[i].first == key) {
+      entries[i].second = std::move(value);
       return;
     }
   }
-  entries_.emplace_back(std::move(key), std::move(value));
+  append(std::move(key), std::move(value));
+}
+
+void MOXParameterMap::append(std::string key, ValuePtr value) {
+  ownedKeys_.push_front(std::move(key));
+  appendView(ownedKeys_.front(), std::move(value));
+}
+
+void MOXParameterMap::appendView(std::string_view key, ValuePtr value) {
+  if (heap_.empty() && size_ < kInline) {
+    inline_[size_++] = Entry{key, std::move(value)};
+    return;
+  }
+  if (heap_.empty()) {
+    heap_.reserve(2 * kInline);
+    for (std::size_t i = 0; i < size_; ++i) heap_.push_back(std::move(inline_[i]));
+  }
+  heap_.push_back(Entry{key, std::move(value)});
+  ++size_;
+}
+
+void MOXParameterMap::clear() {
+  for (std::size_t i = 0; i < kInline; ++i) inline_[i].second.reset();
+  heap_.clear();
+  size_ = 0;
+  ownedKeys_.clear();
 }
 
 std::string MOXParameterMap::keysDescription() const {
   std::vector<std::string> keys;
-  keys.reserve(entries_.size());
-  for (const auto& entry : entries_) keys.push_back(entry.first);
+  keys.reserve(size_);
+  for (const Entry& entry : *this) keys.emplace_back(entry.first);
   return setDescription(keys);
 }
 

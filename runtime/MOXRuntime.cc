@@ -79,7 +79,7 @@ std::shared_ptr<MOXRuntime> MOXRuntime::runtimeWithResource(
 MOXPValueAndStatic MOXRuntime::evaluateMacroReference(const std::string& macroName) {
   MOXPendingMacros pending;
   MOXPValueAndStatic result = impl_->evaluateMacroReferenceWithCycleDetection(macroName, pending);
-  return Impl::isFailure(result) ? defaultValueAndStatic() : result;
+  return impl_->isFailure(result) ? defaultValueAndStatic() : result;
 }
 
 void MOXRuntime::evaluateTags(const std::string& eventName) {

@@ -288,40 +288,45 @@ MOXPValueAndStatic MOXRuntime::Impl::expandMacroReferenceValue(const ValuePtr& v
 MOXPValueAndStatic MOXRuntime::Impl::executeFunction(MOXExpandedFunctionCall& call,
                                                      const ImplementationMap& map,
                                                      MOXPendingMacros& pending) {
-  const ValuePtr function = call.propertyForKey(MOXExpandedFunctionCall::functionKey());
-  if (!function) {
+  // One snapshot under the call's lock serves for the function id and, evaluated in place, as
+  // the parameters.
+  MOXParameterMap parameters;
+  call.snapshotProperties(parameters);
+  const ValuePtr* functionEntry = parameters.find(MOXExpandedFunctionCall::functionKey());
+  if (!functionEntry) {
     MOXLog::error("No function id in properties");
     return failure();
   }
-  auto found = map.find(function->function_id());
+  // Held, since evaluation below may replace the entry.
+  const ValuePtr function = *functionEntry;
+  const std::string& functionId = function->function_id();
+  auto found = map.find(functionId);
   if (found == map.end()) {
-    MOXLog::error(function->function_id() + " has no backing implementation.");
+    MOXLog::error(functionId + " has no backing implementation.");
     return failure();
   }
   MOXFunctionCallImplementation& implementation = *found->second;
-  // Only cacheable implementations' results are ever cached.
+  // Only cacheable implementations' results are ever cached, and only calls marked as cached
+  // can hit.
   const bool implementationCacheable = implementation.isCacheable();
-  if (implementationCacheable) {
+  if (implementationCacheable && call.mayHaveCachedResult()) {
     if (auto cached = functionCallCache.get(&call)) return *cached;
   }
 
-  std::vector<MOXExpandedFunctionCall::Property> properties = call.properties();
-  MOXParameterMap parameters;
-  parameters.reserve(properties.size());
   bool allStatic = true;
-  for (auto& [key, value] : properties) {
-    const MOXPValueAndStatic evaluated = expandMacrosForValue(value, pending);
+  for (MOXParameterMap::Entry& entry : parameters) {
+    MOXPValueAndStatic evaluated = expandMacrosForValue(entry.second, pending);
     if (isFailure(evaluated)) return evaluated;
     if (!evaluated.isStatic()) {
       allStatic = false;
-    } else if (evaluated.value() != value) {
+    } else if (evaluated.value() != entry.second) {
       // The next execution finds the evaluated value and skips the evaluation behind it.
-      call.updateCacheablePropertyWithValue(evaluated.value(), key);
+      call.updateCacheablePropertyWithValue(evaluated.value(), std::string(entry.first));
     }
-    parameters.append(std::move(key), evaluated.value());
+    entry.second = evaluated.value();
   }
   if (!implementation.hasRequiredKeys(parameters)) {
-    MOXLog::error("Incorrect keys for function " + function->function_id() + " required " +
+    MOXLog::error("Incorrect keys for function " + functionId + " required " +
                   implementation.requiredKeysDescription() + " had " +
                   parameters.keysDescription());
     return failure();
@@ -331,7 +336,10 @@ MOXPValueAndStatic MOXRuntime::Impl::executeFunction(MOXExpandedFunctionCall& ca
   ValuePtr returned = implementation.evaluate(parameters);
   if (!returned) returned = MOXTypes::defaultValue();
   MOXPValueAndStatic result = MOXPValueAndStatic::valueWithValue(std::move(returned), cacheable);
-  if (cacheable) functionCallCache.put(&call, result, serializedSize(result.value()));
+  if (cacheable) {
+    functionCallCache.put(&call, result, serializedSize(result.value()));
+    call.markResultCached();
+  }
   return result;
 }
 

@@ -76,9 +76,11 @@ class MOXRuntime::Impl {
   static const MOXPValueAndStatic& failure();
   // A failure that depends on where the evaluation started (nesting too deep): never cached.
   static const MOXPValueAndStatic& contextualFailure();
-  static bool isFailure(const MOXPValueAndStatic& result) {
-    return result.value().get() == failureValue().get();
+  bool isFailure(const MOXPValueAndStatic& result) const {
+    return result.value().get() == failurePointer;
   }
+
+  const MOXPValue* const failurePointer = failureValue().get();
 
   // Constant after construction.
   const MOXExpandedResourcePtr resource;

@@ -22,17 +22,17 @@ MOXExpandedFunctionCallBuilder MOXExpandedFunctionCall::builder() {
 MOXExpandedFunctionCall::MOXExpandedFunctionCall(const std::vector<Property>& properties,
                                                  ValuePtr pushAfterEvaluate)
     : pushAfterEvaluate_(std::move(pushAfterEvaluate)) {
-  properties_.reserve(properties.size());
+  slots_.reserve(properties.size());
   for (const auto& [key, value] : properties) setLocked(value, key);
 }
 
 std::ptrdiff_t MOXExpandedFunctionCall::findLocked(std::string_view key) const {
   if (!index_.empty()) {
-    auto it = index_.find(std::string(key));
+    auto it = index_.find(key);
     return it == index_.end() ? -1 : static_cast<std::ptrdiff_t>(it->second);
   }
-  for (std::size_t i = 0; i < properties_.size(); ++i) {
-    if (properties_[i].first == key) return static_cast<std::ptrdiff_t>(i);
+  for (std::size_t i = 0; i < slots_.size(); ++i) {
+    if (*slots_[i].key == key) return static_cast<std::ptrdiff_t>(i);
   }
   return -1;
 }
@@ -40,31 +40,39 @@ std::ptrdiff_t MOXExpandedFunctionCall::findLocked(std::string_view key) const {
 void MOXExpandedFunctionCall::setLocked(ValuePtr value, const std::string& key) {
   const std::ptrdiff_t at = findLocked(key);
   if (at >= 0) {
-    properties_[static_cast<std::size_t>(at)].second = std::move(value);
+    slots_[static_cast<std::size_t>(at)].value = std::move(value);
     return;
   }
-  properties_.emplace_back(key, std::move(value));
+  slots_.push_back(Slot{std::make_unique<const std::string>(key), std::move(value)});
   if (!index_.empty()) {
-    index_.emplace(key, properties_.size() - 1);
-  } else if (properties_.size() > kIndexThreshold) {
-    for (std::size_t i = 0; i < properties_.size(); ++i) index_.emplace(properties_[i].first, i);
+    index_.emplace(*slots_.back().key, slots_.size() - 1);
+  } else if (slots_.size() > kIndexThreshold) {
+    for (std::size_t i = 0; i < slots_.size(); ++i) index_.emplace(*slots_[i].key, i);
   }
 }
 
 ValuePtr MOXExpandedFunctionCall::propertyForKey(std::string_view key) const {
   std::lock_guard<std::mutex> lock(mu_);
   const std::ptrdiff_t at = findLocked(key);
-  return at < 0 ? nullptr : properties_[static_cast<std::size_t>(at)].second;
+  return at < 0 ? nullptr : slots_[static_cast<std::size_t>(at)].value;
 }
 
 std::vector<MOXExpandedFunctionCall::Property> MOXExpandedFunctionCall::properties() const {
   std::lock_guard<std::mutex> lock(mu_);
-  return properties_;
+  std::vector<Property> result;
+  result.reserve(slots_.size());
+  for (const Slot& slot : slots_) result.emplace_back(*slot.key, slot.value);
+  return result;
+}
+
+void MOXExpandedFunctionCall::snapshotProperties(MOXParameterMap& into) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  for (const Slot& slot : slots_) into.appendView(*slot.key, slot.value);
 }
 
 std::size_t MOXExpandedFunctionCall::propertyCount() const {
   std::lock_guard<std::mutex> lock(mu_);
-  return properties_.size();
+  return slots_.size();
 }
 
 void MOXExpandedFunctionCall::updateCacheablePropertyWithValue(ValuePtr value,

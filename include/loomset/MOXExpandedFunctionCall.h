@@ -10,6 +10,7 @@
 // other threads read the properties.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <mutex>
@@ -21,6 +22,7 @@
 
 #include "loomset/Export.h"
 #include "loomset/MOXPValue.h"
+#include "loomset/MOXParameterMap.h"
 
 namespace loomset {
 
@@ -47,11 +49,19 @@ class LOOMSET_EXPORT MOXExpandedFunctionCall {
   ValuePtr propertyForKey(std::string_view key) const;
   // A snapshot of the properties in insertion order.
   std::vector<Property> properties() const;
+  // Appends the properties to `into` without copying keys: the views stay valid for the call's
+  // life.
+  void snapshotProperties(MOXParameterMap& into) const;
   std::size_t propertyCount() const;
   const ValuePtr& pushAfterEvaluate() const { return pushAfterEvaluate_; }
 
   // Replaces (or adds) the Value under the key in place.
   void updateCacheablePropertyWithValue(ValuePtr value, const std::string& key);
+
+  // Runtime bookkeeping: set once a runtime has cached a result of this call, so that lookups
+  // which cannot hit are skipped.
+  void markResultCached() const { resultCached_.store(true, std::memory_order_release); }
+  bool mayHaveCachedResult() const { return resultCached_.load(std::memory_order_acquire); }
 
   // "Properties: {...} pushAfterEvaluate: ..."
   std::string description() const;
@@ -64,10 +74,15 @@ class LOOMSET_EXPORT MOXExpandedFunctionCall {
   std::ptrdiff_t findLocked(std::string_view key) const;
   void setLocked(ValuePtr value, const std::string& key);
 
+  struct Slot {
+    std::unique_ptr<const std::string> key;  // never moves, so views of it stay valid
+    ValuePtr value;
+  };
   mutable std::mutex mu_;
-  std::vector<Property> properties_;                    // guarded by mu_
-  std::unordered_map<std::string, std::size_t> index_;  // guarded by mu_; empty when small
+  std::vector<Slot> slots_;                                  // guarded by mu_
+  std::unordered_map<std::string_view, std::size_t> index_;  // guarded by mu_; empty when small
   const ValuePtr pushAfterEvaluate_;
+  mutable std::atomic<bool> resultCached_{false};
 };
 
 using MOXExpandedFunctionCallPtr = std::shared_ptr<MOXExpandedFunctionCall>;

@@ -18,39 +18,9 @@
 
 #include "loomset/Export.h"
 #include "loomset/MOXPValue.h"
+#include "loomset/MOXParameterMap.h"
 
 namespace loomset {
-
-// Evaluated parameters by property key, in the order of the call's properties. Every property of
-// the call is present, "function" and "instance_name" included.
-class LOOMSET_EXPORT MOXParameterMap {
- public:
-  using Entry = std::pair<std::string, ValuePtr>;
-  using const_iterator = std::vector<Entry>::const_iterator;
-
-  // Null when the key is absent.
-  ValuePtr get(std::string_view key) const;
-  const ValuePtr* find(std::string_view key) const;
-  bool contains(std::string_view key) const { return find(key) != nullptr; }
-  // Replaces the value of an existing key.
-  void set(std::string key, ValuePtr value);
-  // Adds a key that is not present yet.
-  void append(std::string key, ValuePtr value) {
-    entries_.emplace_back(std::move(key), std::move(value));
-  }
-
-  std::size_t size() const { return entries_.size(); }
-  bool empty() const { return entries_.empty(); }
-  const_iterator begin() const { return entries_.begin(); }
-  const_iterator end() const { return entries_.end(); }
-  void reserve(std::size_t n) { entries_.reserve(n); }
-
-  // The keys as a set's text form, for log lines: "{(arg0, function)}".
-  std::string keysDescription() const;
-
- private:
-  std::vector<Entry> entries_;
-};
 
 class LOOMSET_EXPORT MOXFunctionCallImplementation {
  public:
