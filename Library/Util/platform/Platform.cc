@@ -26,8 +26,10 @@ std::shared_ptr<const Platform> defaultPlatform() {
 
 // A bundle missing a service would crash whoever reaches for it later, far from the mistake.
 std::shared_ptr<const Platform> completed(std::shared_ptr<const Platform> platform) {
-  const bool complete = platform->clock && platform->random && platform->mainLoop &&
-                        platform->background && !platform->directories.root().empty();
+  // An empty data root is left alone: it stands for "no data directory", which the stores
+  // handle by keeping nothing on disk.
+  const bool complete =
+      platform->clock && platform->random && platform->mainLoop && platform->background;
   if (complete) return platform;
   auto copy = std::make_shared<Platform>(*platform);
   const auto fallback = defaultPlatform();
@@ -41,10 +43,6 @@ std::shared_ptr<const Platform> completed(std::shared_ptr<const Platform> platfo
   fill(copy->random, fallback->random, "random");
   fill(copy->mainLoop, fallback->mainLoop, "mainLoop");
   fill(copy->background, fallback->background, "background");
-  if (copy->directories.root().empty()) {
-    copy->directories = DataDirectories::systemDefault(copy->application);
-    missing += missing.empty() ? "directories" : ", directories";
-  }
   MOXLog::error("Platform bundle without " + missing + "; using the system default for it");
   return copy;
 }

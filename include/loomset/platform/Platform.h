@@ -60,8 +60,9 @@ struct LOOMSET_EXPORT Platform {
   static std::shared_ptr<Platform> systemDefault();
   // The bundle in force; the system default until another is set. Cheap enough for hot paths.
   static std::shared_ptr<const Platform> current();
-  // Installs a bundle; nullptr goes back to the system default. A bundle missing a service (or a
-  // data root) is logged as an error and completed with the system default's.
+  // Installs a bundle; nullptr goes back to the system default. A bundle missing a service is
+  // logged as an error and completed with the system default's. An empty data root is kept: it
+  // means there is no data directory, and nothing is stored on disk.
   static void setCurrent(std::shared_ptr<const Platform> platform);
 };
 
