@@ -14,9 +14,10 @@ void writeToStandardError(const std::string& line) {
   std::fwrite(out.data(), 1, out.size(), stderr);
 }
 
+// Never destroyed: worker threads may still log while the process exits.
 std::shared_ptr<MOXLogger>& currentLogger() {
-  static std::shared_ptr<MOXLogger> logger = std::make_shared<MOXDefaultLogger>();
-  return logger;
+  static auto* logger = new std::shared_ptr<MOXLogger>(std::make_shared<MOXDefaultLogger>());
+  return *logger;
 }
 
 std::shared_ptr<MOXLogger> loadLogger() { return std::atomic_load(&currentLogger()); }
