@@ -1,97 +1,50 @@
-// The library's reachability watch on Linux: a host counts as reachable while the machine has a
-// network interface that is up, running and not a loopback one (a loopback host is always
-// reachable). There is no cellular notion here.
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <sys/socket.h>
-
+// The library's reachability operations: the container half's host-route watcher, which resolves
+// the host and asks the kernel for a route to it, delivering flags on the loop it is scheduled on.
 #include <mutex>
 
 #include "analytics/PLUReachabilityChecker.h"
+#include "container/HostRouteWatcher.h"
 #include "loomset/platform/EventLoop.h"
 
 namespace loomset {
 namespace {
 
-constexpr double kPollSeconds = 10.0;
-
-bool isLoopbackHost(const std::string& host) {
-  return host == "localhost" || host == "::1" || host == "[::1]" || host.rfind("127.", 0) == 0;
-}
-
-std::uint32_t currentFlags(const std::string& host) {
-  if (isLoopbackHost(host)) return kPLUReachabilityFlagReachable;
-  struct ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0) return 0;
-  std::uint32_t flags = 0;
-  for (struct ifaddrs* it = list; it; it = it->ifa_next) {
-    if (!it->ifa_addr) continue;
-    const int family = it->ifa_addr->sa_family;
-    if (family != AF_INET && family != AF_INET6) continue;
-    const unsigned required = IFF_UP | IFF_RUNNING;
-    if ((it->ifa_flags & required) == required && !(it->ifa_flags & IFF_LOOPBACK)) {
-      flags = kPLUReachabilityFlagReachable;
-      break;
-    }
-  }
-  freeifaddrs(list);
-  return flags;
-}
-
-class InterfaceWatch final : public PLUReachabilityHandle {
+class RouteWatch final : public PLUReachabilityHandle {
  public:
-  explicit InterfaceWatch(std::string host) : host_(std::move(host)) {}
+  explicit RouteWatch(std::string host) : host_(std::move(host)) {}
 
   void setCallback(PLUReachabilityApi::Callback callback) {
     std::lock_guard<std::mutex> lock(mu_);
     callback_ = std::move(callback);
   }
 
-  void schedule(EventLoop& loop, const std::shared_ptr<InterfaceWatch>& self) {
-    std::weak_ptr<InterfaceWatch> weak = self;
-    auto check = [weak] {
-      if (auto watch = weak.lock()) watch->check();
-    };
-    loop.post(check);
-    auto timer = loop.postRepeating(kPollSeconds, check);
+  bool schedule(const std::shared_ptr<EventLoop>& loop) {
     std::lock_guard<std::mutex> lock(mu_);
-    timer_ = std::move(timer);
+    if (watcher_ || !callback_) return false;
+    auto watcher = std::make_unique<HostRouteWatcher>(host_, loop);
+    if (!watcher->start(callback_)) return false;
+    watcher_ = std::move(watcher);
+    return true;
   }
 
   void unschedule() {
-    std::shared_ptr<TimerHandle> timer;
+    std::unique_ptr<HostRouteWatcher> watcher;
     {
       std::lock_guard<std::mutex> lock(mu_);
-      timer = std::move(timer_);
-      callback_ = nullptr;
+      watcher = std::move(watcher_);
     }
-    if (timer) timer->cancel();
+    if (watcher) watcher->stop();
   }
 
  private:
-  void check() {
-    const std::uint32_t flags = currentFlags(host_);
-    PLUReachabilityApi::Callback callback;
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      if (reported_ && flags == lastFlags_) return;
-      reported_ = true;
-      lastFlags_ = flags;
-      callback = callback_;
-    }
-    if (callback) callback(flags);
-  }
-
   const std::string host_;
   std::mutex mu_;
-  PLUReachabilityApi::Callback callback_;  // guarded by mu_, like the fields below
-  std::shared_ptr<TimerHandle> timer_;
-  bool reported_ = false;
-  std::uint32_t lastFlags_ = 0;
+  PLUReachabilityApi::Callback callback_;      // guarded by mu_
+  std::unique_ptr<HostRouteWatcher> watcher_;  // guarded by mu_
 };
 
-std::shared_ptr<InterfaceWatch> asWatch(const PLUReachabilityApi::Handle& handle) {
-  return std::dynamic_pointer_cast<InterfaceWatch>(handle);
+std::shared_ptr<RouteWatch> asWatch(const PLUReachabilityApi::Handle& handle) {
+  return std::dynamic_pointer_cast<RouteWatch>(handle);
 }
 
 }  // namespace
@@ -99,7 +52,7 @@ std::shared_ptr<InterfaceWatch> asWatch(const PLUReachabilityApi::Handle& handle
 const PLUReachabilityApi& kDefaultReachabilityApi() {
   static const PLUReachabilityApi api{
       [](const std::string& host) -> PLUReachabilityApi::Handle {
-        return std::make_shared<InterfaceWatch>(host);
+        return std::make_shared<RouteWatch>(host);
       },
       [](const PLUReachabilityApi::Handle& handle, PLUReachabilityApi::Callback callback) {
         auto watch = asWatch(handle);
@@ -107,13 +60,11 @@ const PLUReachabilityApi& kDefaultReachabilityApi() {
         watch->setCallback(std::move(callback));
         return true;
       },
-      [](const PLUReachabilityApi::Handle& handle, EventLoop& loop) {
+      [](const PLUReachabilityApi::Handle& handle, const std::shared_ptr<EventLoop>& loop) {
         auto watch = asWatch(handle);
-        if (!watch) return false;
-        watch->schedule(loop, watch);
-        return true;
+        return watch && loop && watch->schedule(loop);
       },
-      [](const PLUReachabilityApi::Handle& handle, EventLoop&) {
+      [](const PLUReachabilityApi::Handle& handle, const std::shared_ptr<EventLoop>&) {
         auto watch = asWatch(handle);
         if (!watch) return false;
         watch->unschedule();

@@ -66,7 +66,7 @@ bool PLUReachabilityChecker::start() {
   const auto callback = [weakSelf](std::uint32_t flags) {
     if (auto self = weakSelf.lock()) self->reachabilityFlagsChanged(flags);
   };
-  if (!api_.setCallback(handle, callback) || !api_.scheduleWithRunLoop(handle, *loop)) {
+  if (!api_.setCallback(handle, callback) || !api_.scheduleWithRunLoop(handle, loop)) {
     api_.release(handle);
     return false;
   }
@@ -89,7 +89,7 @@ void PLUReachabilityChecker::stop() {
     loop_.reset();
     api = api_;
   }
-  api.unscheduleFromRunLoop(handle, *loop);
+  api.unscheduleFromRunLoop(handle, loop);
   api.release(handle);
 }
 

@@ -1,7 +1,7 @@
 // Watches whether the collection host can be reached, so the dispatcher sends only when it can.
 // The platform operations (create a watch for a host, set its callback, schedule it on a loop,
-// unschedule, release) form a replaceable table; the default one observes the host's network
-// interfaces for real, and tests drive `reachabilityFlagsChanged` directly.
+// unschedule, release) form a replaceable table; the default one observes the host for real, and
+// tests drive `reachabilityFlagsChanged` directly.
 //
 // Threads: start, stop and the setters from any thread. Flag changes arrive on the platform's
 // main loop, and the delegate is told there.
@@ -56,13 +56,13 @@ struct PLUReachabilityApi {
   // Null when the host cannot be watched.
   std::function<Handle(const std::string& host)> createWithName;
   std::function<bool(const Handle&, Callback)> setCallback;
-  std::function<bool(const Handle&, EventLoop&)> scheduleWithRunLoop;
-  std::function<bool(const Handle&, EventLoop&)> unscheduleFromRunLoop;
+  std::function<bool(const Handle&, const std::shared_ptr<EventLoop>&)> scheduleWithRunLoop;
+  std::function<bool(const Handle&, const std::shared_ptr<EventLoop>&)> unscheduleFromRunLoop;
   std::function<void(const Handle&)> release;
 };
 
-// The library's own table: a watch that reads the host's network interfaces every few seconds on
-// the loop it is scheduled on, and reports changes.
+// The library's own table: a watch that resolves the host and checks for a route to it, reporting
+// the first result and every change on the loop it is scheduled on.
 const PLUReachabilityApi& kDefaultReachabilityApi();
 
 class PLUReachabilityChecker : public std::enable_shared_from_this<PLUReachabilityChecker> {
