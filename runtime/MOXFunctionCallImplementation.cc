@@ -1,6 +1,7 @@
 #include "loomset/MOXFunctionCallImplementation.h"
 
 #include <algorithm>
+#include <new>
 
 #include "loomset/MOXExpandedFunctionCall.h"
 #include "loomset/MOXTrackingTag.h"
@@ -22,7 +23,7 @@ std::string setDescription(const std::vector<std::string>& items) {
 
 const ValuePtr* MOXParameterMap::find(std::string_view key) const {
   for (const Entry& entry : *this) {
-    if (entry.first == key) return &entry.second;
+    if (sameKey(entry.first, key)) return &entry.second;
   }
   return nullptr;
 }
@@ -35,7 +36,7 @@ ValuePtr MOXParameterMap::get(std::string_view key) const {
 void MOXParameterMap::set(std::string key, ValuePtr value) {
   Entry* entries = data();
   for (std::size_t i = 0; i < size_; ++i) {
-    if (entries[i].first == key) {
+    if (sameKey(entries[i].first, key)) {
       entries[i].second = std::move(value);
       return;
     }
@@ -48,21 +49,50 @@ void MOXParameterMap::append(std::string key, ValuePtr value) {
   appendView(ownedKeys_.front(), std::move(value));
 }
 
+MOXParameterMap::MOXParameterMap(MOXParameterMap&& other) noexcept {
+  *this = std::move(other);
+}
+
+MOXParameterMap& MOXParameterMap::operator=(MOXParameterMap&& other) noexcept {
+  if (this == &other) return *this;
+  clear();
+  if (other.heap_.empty()) {
+    for (std::size_t i = 0; i < other.size_; ++i) {
+      new (inlineEntries() + i) Entry(std::move(other.inlineEntries()[i]));
+      other.inlineEntries()[i].~Entry();
+    }
+  } else {
+    heap_ = std::move(other.heap_);
+    other.heap_.clear();
+  }
+  size_ = other.size_;
+  other.size_ = 0;
+  // Moving the list keeps its nodes, so the views into them stay valid.
+  ownedKeys_ = std::move(other.ownedKeys_);
+  return *this;
+}
+
 void MOXParameterMap::appendView(std::string_view key, ValuePtr value) {
   if (heap_.empty() && size_ < kInline) {
-    inline_[size_++] = Entry{key, std::move(value)};
+    new (inlineEntries() + size_) Entry{key, std::move(value)};
+    ++size_;
     return;
   }
   if (heap_.empty()) {
     heap_.reserve(2 * kInline);
-    for (std::size_t i = 0; i < size_; ++i) heap_.push_back(std::move(inline_[i]));
+    for (std::size_t i = 0; i < size_; ++i) {
+      heap_.push_back(std::move(inlineEntries()[i]));
+      inlineEntries()[i].~Entry();
+    }
   }
   heap_.push_back(Entry{key, std::move(value)});
   ++size_;
 }
 
 void MOXParameterMap::clear() {
-  for (std::size_t i = 0; i < kInline; ++i) inline_[i].second.reset();
+  if (heap_.empty()) {
+    for (std::size_t i = 0; i < size_; ++i) inlineEntries()[i].~Entry();
+  }
   heap_.clear();
   size_ = 0;
   ownedKeys_.clear();

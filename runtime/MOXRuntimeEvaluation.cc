@@ -50,7 +50,7 @@ std::size_t serializedSize(const ValuePtr& value) {
 
 bool MOXPendingMacros::contains(std::string_view name) const {
   for (std::string_view pending : names) {
-    if (pending == name) return true;
+    if (MOXParameterMap::sameKey(pending, name)) return true;
   }
   return false;
 }
@@ -297,9 +297,8 @@ MOXPValueAndStatic MOXRuntime::Impl::executeFunction(MOXExpandedFunctionCall& ca
     MOXLog::error("No function id in properties");
     return failure();
   }
-  // Held, since evaluation below may replace the entry.
-  const ValuePtr function = *functionEntry;
-  const std::string& functionId = function->function_id();
+  // Copied, since evaluation below may replace the entry (ids are short: no allocation).
+  const std::string functionId = (*functionEntry)->function_id();
   auto found = map.find(functionId);
   if (found == map.end()) {
     MOXLog::error(functionId + " has no backing implementation.");
@@ -315,6 +314,7 @@ MOXPValueAndStatic MOXRuntime::Impl::executeFunction(MOXExpandedFunctionCall& ca
 
   bool allStatic = true;
   for (MOXParameterMap::Entry& entry : parameters) {
+    if (!entry.second->contains_references()) continue;  // static and unchanged
     MOXPValueAndStatic evaluated = expandMacrosForValue(entry.second, pending);
     if (isFailure(evaluated)) return evaluated;
     if (!evaluated.isStatic()) {

@@ -89,7 +89,7 @@ class MOXRuntime::Impl {
   ImplementationMap predicateMap;
   ImplementationMap macroMap;
   std::vector<const MOXExpandedRule*> rules;  // each rule once, in resource order
-  std::unordered_map<std::string, MOXMacroInfo> macroLookup;
+  std::unordered_map<std::string, MOXMacroInfo, MOXKeyHash, MOXKeyEqual> macroLookup;
 
   // Thread-safe.
   MOXCostBoundedCache<const MOXExpandedFunctionCall*, MOXPValueAndStatic> functionCallCache;

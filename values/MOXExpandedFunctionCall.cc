@@ -52,13 +52,13 @@ void MOXExpandedFunctionCall::setLocked(ValuePtr value, const std::string& key) 
 }
 
 ValuePtr MOXExpandedFunctionCall::propertyForKey(std::string_view key) const {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<SpinLock> lock(mu_);
   const std::ptrdiff_t at = findLocked(key);
   return at < 0 ? nullptr : slots_[static_cast<std::size_t>(at)].value;
 }
 
 std::vector<MOXExpandedFunctionCall::Property> MOXExpandedFunctionCall::properties() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<SpinLock> lock(mu_);
   std::vector<Property> result;
   result.reserve(slots_.size());
   for (const Slot& slot : slots_) result.emplace_back(*slot.key, slot.value);
@@ -66,18 +66,18 @@ std::vector<MOXExpandedFunctionCall::Property> MOXExpandedFunctionCall::properti
 }
 
 void MOXExpandedFunctionCall::snapshotProperties(MOXParameterMap& into) const {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<SpinLock> lock(mu_);
   for (const Slot& slot : slots_) into.appendView(*slot.key, slot.value);
 }
 
 std::size_t MOXExpandedFunctionCall::propertyCount() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<SpinLock> lock(mu_);
   return slots_.size();
 }
 
 void MOXExpandedFunctionCall::updateCacheablePropertyWithValue(ValuePtr value,
                                                                const std::string& key) {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<SpinLock> lock(mu_);
   setLocked(std::move(value), key);
 }
 

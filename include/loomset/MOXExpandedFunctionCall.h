@@ -16,6 +16,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -78,7 +79,21 @@ class LOOMSET_EXPORT MOXExpandedFunctionCall {
     std::unique_ptr<const std::string> key;  // never moves, so views of it stay valid
     ValuePtr value;
   };
-  mutable std::mutex mu_;
+  // Held only to copy or replace a few pointers, and replacements are rare, so spinning is
+  // cheaper than a mutex on the evaluation path.
+  class SpinLock {
+   public:
+    void lock() {
+      while (locked_.exchange(true, std::memory_order_acquire)) {
+        while (locked_.load(std::memory_order_relaxed)) std::this_thread::yield();
+      }
+    }
+    void unlock() { locked_.store(false, std::memory_order_release); }
+
+   private:
+    std::atomic<bool> locked_{false};
+  };
+  mutable SpinLock mu_;
   std::vector<Slot> slots_;                                  // guarded by mu_
   std::unordered_map<std::string_view, std::size_t> index_;  // guarded by mu_; empty when small
   const ValuePtr pushAfterEvaluate_;

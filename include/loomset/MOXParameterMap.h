@@ -8,7 +8,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <forward_list>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,10 +30,37 @@ class LOOMSET_EXPORT MOXParameterMap {
   using const_iterator = const Entry*;
 
   MOXParameterMap() = default;
-  MOXParameterMap(MOXParameterMap&&) = default;
-  MOXParameterMap& operator=(MOXParameterMap&&) = default;
+  MOXParameterMap(MOXParameterMap&& other) noexcept;
+  MOXParameterMap& operator=(MOXParameterMap&& other) noexcept;
+  ~MOXParameterMap() { clear(); }
   MOXParameterMap(const MOXParameterMap&) = delete;
   MOXParameterMap& operator=(const MOXParameterMap&) = delete;
+
+  // Keys are short: comparing them word by word in line beats calling into the C library.
+  static bool sameKey(std::string_view a, std::string_view b) {
+    std::size_t n = a.size();
+    if (n != b.size()) return false;
+    const char* p = a.data();
+    const char* q = b.data();
+    if (p == q) return true;
+    for (; n >= 8; n -= 8, p += 8, q += 8) {
+      std::uint64_t x, y;
+      std::memcpy(&x, p, 8);
+      std::memcpy(&y, q, 8);
+      if (x != y) return false;
+    }
+    if (n >= 4) {
+      std::uint32_t x, y;
+      std::memcpy(&x, p, 4);
+      std::memcpy(&y, q, 4);
+      if (x != y) return false;
+      n -= 4, p += 4, q += 4;
+    }
+    for (; n > 0; --n) {
+      if (*p++ != *q++) return false;
+    }
+    return true;
+  }
 
   // Null when the key is absent.
   ValuePtr get(std::string_view key) const;
@@ -56,13 +86,32 @@ class LOOMSET_EXPORT MOXParameterMap {
 
  private:
   static constexpr std::size_t kInline = 8;
-  const Entry* data() const { return heap_.empty() ? inline_ : heap_.data(); }
-  Entry* data() { return heap_.empty() ? inline_ : heap_.data(); }
+  // The inline entries are constructed only as they are appended: maps are built for every
+  // evaluated call, and zeroing unused room would cost more than the entries themselves.
+  const Entry* inlineEntries() const { return reinterpret_cast<const Entry*>(inline_); }
+  Entry* inlineEntries() { return reinterpret_cast<Entry*>(inline_); }
+  const Entry* data() const { return heap_.empty() ? inlineEntries() : heap_.data(); }
+  Entry* data() { return heap_.empty() ? inlineEntries() : heap_.data(); }
 
-  Entry inline_[kInline];
+  alignas(Entry) unsigned char inline_[kInline * sizeof(Entry)];
   std::vector<Entry> heap_;  // holds every entry once there are more than kInline
   std::size_t size_ = 0;
   std::forward_list<std::string> ownedKeys_;  // nodes never move, so views stay valid
+};
+
+// Equality and hashing of string keys for the runtime's maps.
+struct MOXKeyEqual {
+  bool operator()(std::string_view a, std::string_view b) const {
+    return MOXParameterMap::sameKey(a, b);
+  }
+};
+// FNV-1a: for keys and names of a few letters it is cheaper than the library's string hash.
+struct MOXKeyHash {
+  std::size_t operator()(std::string_view key) const {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (unsigned char c : key) hash = (hash ^ c) * 1099511628211ull;
+    return static_cast<std::size_t>(hash);
+  }
 };
 
 }  // namespace loomset

@@ -38,7 +38,8 @@ namespace loomset {
 
 class LOOMSET_EXPORT MOXRuntime : public std::enable_shared_from_this<MOXRuntime> {
  public:
-  using ImplementationMap = std::unordered_map<std::string, MOXFunctionCallImplementationPtr>;
+  using ImplementationMap =
+      std::unordered_map<std::string, MOXFunctionCallImplementationPtr, MOXKeyHash, MOXKeyEqual>;
 
   // Total cost (bytes of serialized Values) each of the two caches may hold.
   static constexpr std::size_t kCacheCostLimit = 1048576;

@@ -1,9 +1,42 @@
 #include "runtime/macros/MOXDataLayerMacro.h"
 
+#include <array>
+#include <cstdint>
+
 #include "loomset/MOXTypes.h"
 #include "loomset/Objects.h"
 
 namespace loomset {
+namespace {
+
+// Rules read the same data-layer entries again and again; converting an immutable entry gives
+// the same Value every time, so each thread remembers its recent conversions. An entry counts as
+// the same only while the object it was made from is still alive.
+class ConversionMemo {
+ public:
+  ValuePtr valueFor(const ObjectPtr& object) {
+    const auto kind = object->kind();
+    if (kind != ObjectKind::String && kind != ObjectKind::Number) {
+      return MOXTypes::objectToValue(object);
+    }
+    Slot& slot =
+        slots_[(reinterpret_cast<std::uintptr_t>(object.get()) >> 4) & (slots_.size() - 1)];
+    if (slot.object == object.get() && !slot.guard.expired()) return slot.value;
+    ValuePtr value = MOXTypes::objectToValue(object);
+    slot = Slot{object.get(), object, value};
+    return value;
+  }
+
+ private:
+  struct Slot {
+    const Object* object = nullptr;
+    std::weak_ptr<Object> guard;
+    ValuePtr value;
+  };
+  std::array<Slot, 64> slots_;
+};
+
+}  // namespace
 
 const std::string& MOXDataLayerMacro::functionId() {
   static const std::string id = "_v";
@@ -30,7 +63,8 @@ ValuePtr MOXDataLayerMacro::evaluate(const MOXParameterMap& parameters) {
                                : dataLayer_->get(MOXTypes::valueToString(*name)->text());
   if (object) {
     if (isNull(object)) return MOXTypes::defaultValue();
-    return MOXTypes::objectToValue(object);
+    thread_local ConversionMemo memo;
+    return memo.valueFor(object);
   }
   ValuePtr fallback = parameters.get(defaultValueKey());
   return fallback ? fallback : MOXTypes::defaultValue();
