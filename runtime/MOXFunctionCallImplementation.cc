@@ -21,13 +21,6 @@ std::string setDescription(const std::vector<std::string>& items) {
 
 }  // namespace
 
-const ValuePtr* MOXParameterMap::find(std::string_view key) const {
-  for (const Entry& entry : *this) {
-    if (sameKey(entry.first, key)) return &entry.second;
-  }
-  return nullptr;
-}
-
 ValuePtr MOXParameterMap::get(std::string_view key) const {
   const ValuePtr* value = find(key);
   return value ? *value : nullptr;
@@ -72,12 +65,7 @@ MOXParameterMap& MOXParameterMap::operator=(MOXParameterMap&& other) noexcept {
   return *this;
 }
 
-void MOXParameterMap::appendView(std::string_view key, ValuePtr value) {
-  if (heap_.empty() && size_ < kInline) {
-    new (inlineEntries() + size_) Entry{key, std::move(value)};
-    ++size_;
-    return;
-  }
+void MOXParameterMap::appendToHeap(std::string_view key, ValuePtr value) {
   if (heap_.empty()) {
     heap_.reserve(2 * kInline);
     for (std::size_t i = 0; i < size_; ++i) {

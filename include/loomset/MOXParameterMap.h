@@ -12,6 +12,7 @@
 #include <cstring>
 #include <forward_list>
 #include <functional>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,13 +65,25 @@ class LOOMSET_EXPORT MOXParameterMap {
 
   // Null when the key is absent.
   ValuePtr get(std::string_view key) const;
-  const ValuePtr* find(std::string_view key) const;
+  const ValuePtr* find(std::string_view key) const {
+    for (const Entry& entry : *this) {
+      if (sameKey(entry.first, key)) return &entry.second;
+    }
+    return nullptr;
+  }
   bool contains(std::string_view key) const { return find(key) != nullptr; }
   // Replaces the value of an existing key, or appends the key.
   void set(std::string key, ValuePtr value);
   // Adds a key that is not present yet.
   void append(std::string key, ValuePtr value);
-  void appendView(std::string_view key, ValuePtr value);
+  void appendView(std::string_view key, ValuePtr value) {
+    if (heap_.empty() && size_ < kInline) {
+      new (inlineEntries() + size_) Entry{key, std::move(value)};
+      ++size_;
+    } else {
+      appendToHeap(key, std::move(value));
+    }
+  }
 
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
@@ -86,6 +99,7 @@ class LOOMSET_EXPORT MOXParameterMap {
 
  private:
   static constexpr std::size_t kInline = 8;
+  void appendToHeap(std::string_view key, ValuePtr value);
   // The inline entries are constructed only as they are appended: maps are built for every
   // evaluated call, and zeroing unused room would cost more than the entries themselves.
   const Entry* inlineEntries() const { return reinterpret_cast<const Entry*>(inline_); }
