@@ -17,13 +17,15 @@ namespace {
 // Moves two seconds per reading, so the rate limit never throttles the measured hits.
 class SteppingClock final : public Clock {
  public:
-  double nowMillis() const override { return millis_.fetch_add(2000.0) + 2000.0; }
+  double nowMillis() const override {
+    return 1700000000000.0 + 2000.0 * static_cast<double>(steps_.fetch_add(1) + 1);
+  }
   std::chrono::steady_clock::time_point monotonicNow() const override {
     return std::chrono::steady_clock::now();
   }
 
  private:
-  mutable std::atomic<double> millis_{1700000000000.0};
+  mutable std::atomic<long long> steps_{0};
 };
 
 // Takes the model and drops it: the measured path ends at the hand-off.
