@@ -36,15 +36,17 @@ TEST(MOXNetReachability, FlagsMapToStatuses) {
 }
 
 // A watcher the test drives by hand.
+// The reachability object owns (and destroys) its watcher; what the test inspects afterwards
+// lives outside it.
 struct FakeWatcher : MOXReachabilityWatcher {
   bool startResult = true;
   FlagsCallback callback;
-  int stops = 0;
+  std::shared_ptr<int> stops = std::make_shared<int>(0);
   bool start(FlagsCallback cb) override {
     callback = std::move(cb);
     return startResult;
   }
-  void stop() override { ++stops; }
+  void stop() override { ++*stops; }
 };
 
 TEST(MOXNetReachability, ReportsOnlyChangesAndStartsOnce) {
@@ -68,8 +70,9 @@ TEST(MOXNetReachability, ReportsOnlyChangesAndStartsOnce) {
   EXPECT_EQ(changes, (std::vector<std::int32_t>{2, 1, 3}));
   EXPECT_EQ(reachability->reachabilityStatus(), 3);
 
+  const auto stops = watcher->stops;
   reachability->stop();
-  EXPECT_EQ(watcher->stops, 1);
+  EXPECT_EQ(*stops, 1);
   // Stopped, it can be started again with a new watcher.
   EXPECT_TRUE(reachability->start());
 }
@@ -79,14 +82,15 @@ TEST(MOXNetReachability, StartFailsWhenTheHostCannotBeWatched) {
       "h", [](const std::string&) { return std::unique_ptr<MOXReachabilityWatcher>(); });
   EXPECT_FALSE(none->start());
 
-  FakeWatcher* watcher = nullptr;
+  std::shared_ptr<int> stops;
   auto refusing = MOXNetReachability::create("h", [&](const std::string&) {
     auto w = std::make_unique<FakeWatcher>();
     w->startResult = false;
-    watcher = w.get();
+    stops = w->stops;
     return w;
   });
   EXPECT_FALSE(refusing->start());
+  EXPECT_EQ(*stops, 1);  // a watcher that failed to start is stopped and dropped
 
   testing::ScopedPlatform platform;
   EXPECT_FALSE(MOXNetReachability::create("")->start());
