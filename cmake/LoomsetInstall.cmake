@@ -11,6 +11,11 @@ install(DIRECTORY ${LOOMSET_GENERATED_DIR}/loomset/proto
 
 set(LOOMSET_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Loomset)
 install(EXPORT LoomsetTargets NAMESPACE loomset:: DESTINATION ${LOOMSET_CMAKE_DIR})
+if(BUILD_SHARED_LIBS)
+  set(LOOMSET_STATIC_BUILD OFF)
+else()
+  set(LOOMSET_STATIC_BUILD ON)
+endif()
 configure_package_config_file(cmake/LoomsetConfig.cmake.in
   ${CMAKE_CURRENT_BINARY_DIR}/LoomsetConfig.cmake INSTALL_DESTINATION ${LOOMSET_CMAKE_DIR})
 write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/LoomsetConfigVersion.cmake
