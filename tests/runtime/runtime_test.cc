@@ -329,6 +329,47 @@ TEST_F(RuntimeTest, EventNameIsVisibleOnlyDuringTheEvaluationEvenWhenATagThrows)
   EXPECT_EQ(runtime->evaluateMacroReference("event").value(), MOXTypes::defaultValue());
 }
 
+TEST_F(RuntimeTest, NestedEvaluationKeepsTheOuterEventName) {
+  auto seen = std::make_shared<std::vector<std::string>>();
+  MOXExpandedResourceBuilder b;
+  b.addMacro(makeCall({{"instance_name", strValue("event")}, {"function", fnValue("_e")}}));
+  // A failed macro stays failed through an escaping, so the tag using it does not run.
+  b.addMacro(constantMacro("escapedMissing", refValue("missing", {12})));
+  b.addRule(MOXExpandedRule::builder()
+                .addPositivePredicate(predicateCall("_eq", refValue("event"), strValue("outer")))
+                .addAddTag(makeCall({{"function", fnValue("nester")}}))
+                .addAddTag(makeCall({{"function", fnValue("recorder")}}))
+                .addAddTag(tagCall("never"))
+                .build());
+  b.addRule(MOXExpandedRule::builder()
+                .addAddTag(makeCall(
+                    {{"function", fnValue("count_tag")}, {"name", refValue("escapedMissing")}}))
+                .build());
+  make(b.build());
+  runtime->addTrackingTag(std::make_shared<CountingTag>(
+      "nester", [this](const auto&) { runtime->evaluateTags("inner"); }));
+  runtime->addTrackingTag(std::make_shared<CountingTag>(
+      "recorder", [this, seen](const auto&) { seen->push_back(text("event")); }));
+
+  ScopedRecordingLogger log;
+  runtime->evaluateTags("outer");
+  EXPECT_EQ(*seen, std::vector<std::string>{"outer"});
+  EXPECT_FALSE(runtime->currentEventName().has_value());
+  // "never" fired once for "outer"; the escaped failure stopped the other tag both times.
+  EXPECT_EQ(tag->names(), std::vector<std::string>{"never"});
+  EXPECT_EQ(log->count("Invalid macro: missing"), 1);  // cached as failed after the first pass
+}
+
+TEST_F(RuntimeTest, OnlyExperimentSupplementalsAreHandedOn) {
+  make(MOXExpandedResource::builder().build());
+  MOXPSupplemental experiment, other;
+  experiment.set_name("qzExperiment:1");
+  other.set_name("settings");
+  ScopedRecordingLogger log;
+  runtime->setSupplementals(std::vector<MOXPSupplemental>{other, experiment});
+  EXPECT_EQ(log->count("supplemental missing experimentSupplemental"), 1);
+}
+
 TEST_F(RuntimeTest, RegistrationRejectsMissingAndDuplicateIds) {
   make(MOXExpandedResource::builder().build());
   try {
