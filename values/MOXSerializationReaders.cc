@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include <plist/plist.h>
 #include <nlohmann/json.hpp>
 
+#include "Library/Util/PropertyListConversion.h"
 #include "loomset/MOXLog.h"
 #include "loomset/MOXSerialization.h"
 #include "loomset/Objects.h"
@@ -85,91 +85,6 @@ class JsonObjectBuilder {
   bool tooDeep_ = false;
 };
 
-ObjectPtr plistToObject(plist_t node, std::size_t depth) {
-  if (depth > MOXSerialization::kMaxNesting) return nullptr;
-  switch (plist_get_node_type(node)) {
-    case PLIST_BOOLEAN: {
-      std::uint8_t v = 0;
-      plist_get_bool_val(node, &v);
-      return Number::platformBool(v != 0);
-    }
-    case PLIST_UINT: {
-      std::uint64_t v = 0;
-      plist_get_uint_val(node, &v);
-      // Negative integers arrive in two's complement.
-      return Number::int64(static_cast<std::int64_t>(v));
-    }
-    case PLIST_REAL: {
-      double v = 0;
-      plist_get_real_val(node, &v);
-      return Number::float64(v);
-    }
-    case PLIST_STRING:
-    case PLIST_KEY: {
-      char* text = nullptr;
-      if (plist_get_node_type(node) == PLIST_STRING) {
-        plist_get_string_val(node, &text);
-      } else {
-        plist_get_key_val(node, &text);
-      }
-      ObjectPtr result = String::create(text ? text : "");
-      free(text);
-      return result;
-    }
-    case PLIST_ARRAY: {
-      auto array = Array::create();
-      const std::uint32_t size = plist_array_get_size(node);
-      for (std::uint32_t i = 0; i < size; ++i) {
-        ObjectPtr item = plistToObject(plist_array_get_item(node, i), depth + 1);
-        if (!item) return nullptr;
-        array->addObject(std::move(item));
-      }
-      return array;
-    }
-    case PLIST_DICT: {
-      auto dictionary = Dictionary::create();
-      plist_dict_iter iter = nullptr;
-      plist_dict_new_iter(node, &iter);
-      while (iter) {
-        char* key = nullptr;
-        plist_t member = nullptr;
-        plist_dict_next_item(node, iter, &key, &member);
-        if (!member) {
-          free(key);
-          break;
-        }
-        ObjectPtr value = plistToObject(member, depth + 1);
-        if (!value) {
-          free(key);
-          free(iter);
-          return nullptr;
-        }
-        dictionary->setObject(std::move(value), std::string_view(key ? key : ""));
-        free(key);
-      }
-      free(iter);
-      return dictionary;
-    }
-    case PLIST_DATA: {
-      char* bytes = nullptr;
-      std::uint64_t length = 0;
-      plist_get_data_val(node, &bytes, &length);
-      std::vector<std::uint8_t> data(bytes, bytes + length);
-      free(bytes);
-      return std::make_shared<Data>(std::move(data));
-    }
-    case PLIST_DATE: {
-      std::int32_t sec = 0, usec = 0;
-      plist_get_date_val(node, &sec, &usec);
-      // Property-list dates count from 2001-01-01.
-      return std::make_shared<Date>(978307200.0 + sec + usec / 1e6);
-    }
-    default:
-      // Keyed-archive identifiers have no counterpart among objects.
-      return std::make_shared<Marker>("UID");
-  }
-}
-
 }  // namespace
 
 ObjectPtr MOXSerialization::objectFromJson(std::string_view text) {
@@ -185,19 +100,10 @@ ObjectPtr MOXSerialization::objectFromJson(std::string_view text) {
 }
 
 ObjectPtr MOXSerialization::objectFromPropertyList(std::string_view bytes) {
-  if (bytes.empty() || bytes.size() > std::numeric_limits<std::uint32_t>::max()) {
-    MOXLog::error("Property list could not be parsed");
-    return nullptr;
-  }
-  plist_t root = nullptr;
-  plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &root);
-  if (!root) {
-    MOXLog::error("Property list could not be parsed");
-    return nullptr;
-  }
-  ObjectPtr result = plistToObject(root, 0);
-  plist_free(root);
-  if (!result) MOXLog::error("Property list nests too deeply");
+  std::string reason;
+  ObjectPtr result =
+      objectFromPropertyListData(std::string(bytes), &reason, static_cast<int>(kMaxNesting));
+  if (!result) MOXLog::error("Property list could not be read: " + reason);
   return result;
 }
 

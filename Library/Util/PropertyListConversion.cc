@@ -209,7 +209,7 @@ std::optional<std::string> binaryPropertyListFromObject(const ObjectPtr& object,
   return out;
 }
 
-ObjectPtr objectFromPropertyListData(const std::string& data, std::string* error) {
+ObjectPtr objectFromPropertyListData(const std::string& data, std::string* error, int maxDepth) {
   std::string reason;
   if (data.empty() || data.size() > std::numeric_limits<std::uint32_t>::max()) {
     if (error) *error = data.empty() ? "empty file" : "file too large";
@@ -222,7 +222,8 @@ ObjectPtr objectFromPropertyListData(const std::string& data, std::string* error
     if (error) *error = "not a property list";
     return nullptr;
   }
-  ObjectPtr object = fromPlist(root.get(), 0, &reason);
+  // Starting deeper than 0 leaves `maxDepth` levels before the walk's own limit.
+  ObjectPtr object = fromPlist(root.get(), kMaxDepth - maxDepth, &reason);
   if (!object && error) *error = reason;
   return object;
 }

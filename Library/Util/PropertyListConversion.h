@@ -17,7 +17,8 @@ std::optional<std::string> binaryPropertyListFromObject(const ObjectPtr& object,
                                                         std::string* error);
 
 // The object for property-list bytes in binary or XML form; null with the reason in `error` when
-// the bytes are not a property list.
-ObjectPtr objectFromPropertyListData(const std::string& data, std::string* error);
+// the bytes are not a property list or nest deeper than `maxDepth`.
+ObjectPtr objectFromPropertyListData(const std::string& data, std::string* error,
+                                     int maxDepth = 256);
 
 }  // namespace loomset
