@@ -1,8 +1,12 @@
 // How "_func" macros and tags reach code of the application: the container hands the runtime
-// one evaluator for custom macros and one for custom tags; each looks the application's handler
-// up by name on every call.
+// one evaluator for custom macros and one for custom tags (the handler adapters); each looks the
+// application's handler up by name on every call.
 //
-// Threads: called on the thread that evaluates the macro or tag.
+// `parameters` is a new dictionary for each call, keyed by text, holding plain objects; the
+// evaluator may keep or change it. The answer is converted to a Value by the caller; null means
+// no value. An evaluator may throw: "_func" logs what it throws and answers the default value.
+//
+// Threads: called on the thread that evaluates the macro or tag, possibly on several at once.
 #pragma once
 
 #include <memory>

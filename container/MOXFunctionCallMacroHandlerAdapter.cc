@@ -1,0 +1,32 @@
+#include "container/MOXFunctionCallMacroHandlerAdapter.h"
+
+#include <utility>
+
+namespace loomset {
+
+MOXFunctionCallMacroHandlerAdapter::MOXFunctionCallMacroHandlerAdapter(
+    std::weak_ptr<MOXFunctionCallHandlerRegistry> container)
+    : container_(std::move(container)) {}
+
+ObjectPtr MOXFunctionCallMacroHandlerAdapter::evaluate(
+    const std::string& name, const std::shared_ptr<Dictionary>& parameters) {
+  auto registry = container();
+  if (!registry) return nullptr;
+  auto handler = registry->functionCallMacroHandlerForMacro(name);
+  if (!handler) return nullptr;
+  return handler->valueForMacro(name, parameters);
+}
+
+std::shared_ptr<MOXFunctionCallHandlerRegistry> MOXFunctionCallMacroHandlerAdapter::container()
+    const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return container_.lock();
+}
+
+void MOXFunctionCallMacroHandlerAdapter::setContainer(
+    std::weak_ptr<MOXFunctionCallHandlerRegistry> container) {
+  std::lock_guard<std::mutex> lock(mu_);
+  container_ = std::move(container);
+}
+
+}  // namespace loomset

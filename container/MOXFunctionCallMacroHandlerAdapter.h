@@ -1,0 +1,37 @@
+// The macro evaluator a container hands its runtime: "_func" macros take their value from the
+// application's macro handler registered under the macro's name. Without such a handler the
+// answer is null, which "_func" turns into the default value.
+//
+// The container is held weakly, for the reason given with MOXFunctionCallTagHandlerAdapter.
+//
+// Threads: `evaluate` runs on the evaluating thread, possibly on several at once; `setContainer`
+// may race with it.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "loomset/MOXCustomEvaluator.h"
+#include "loomset/MOXFunctionCallHandlerRegistry.h"
+
+namespace loomset {
+
+class MOXFunctionCallMacroHandlerAdapter final : public MOXCustomEvaluator {
+ public:
+  explicit MOXFunctionCallMacroHandlerAdapter(
+      std::weak_ptr<MOXFunctionCallHandlerRegistry> container);
+
+  // The handler's answer, or null; the handler may throw, and "_func" catches and logs it.
+  ObjectPtr evaluate(const std::string& name,
+                     const std::shared_ptr<Dictionary>& parameters) override;
+
+  std::shared_ptr<MOXFunctionCallHandlerRegistry> container() const;
+  void setContainer(std::weak_ptr<MOXFunctionCallHandlerRegistry> container);
+
+ private:
+  mutable std::mutex mu_;
+  std::weak_ptr<MOXFunctionCallHandlerRegistry> container_;  // guarded by mu_
+};
+
+}  // namespace loomset
