@@ -79,6 +79,7 @@ class PLUAnalyticsPropertiesStore {
   static const std::vector<std::string>& columnNames();
 
  private:
+  struct ObserverTarget;
   double now() const;
 
   const std::shared_ptr<PLUSqlStore> sqlStore_;
@@ -88,6 +89,7 @@ class PLUAnalyticsPropertiesStore {
   const std::string selectSql_;
   const std::string deleteSql_;
   const std::string tableInfoSql_;
+  const std::shared_ptr<ObserverTarget> target_;
   std::shared_ptr<void> openObserver_;
 };
 

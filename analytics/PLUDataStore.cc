@@ -1,18 +1,58 @@
 #include "analytics/PLUDataStore.h"
 
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <mutex>
+#include <utility>
+
+#include "Library/Util/platform/FileUtil.h"
+#include "Library/Util/platform/NoDestructor.h"
+#include "analytics/PLUDataStoreImpl.h"
+#include "analytics/PLULog.h"
 #include "loomset/PLU.h"
+#include "loomset/platform/EventLoop.h"
 #include "loomset/platform/Platform.h"
 
 namespace loomset {
 
-// Interim: the SQLite-backed implementation replaces this in-memory one.
-class PLUDataStore::Impl {
- public:
-  explicit Impl(std::shared_ptr<const Platform> platform)
-      : properties(platform ? platform->random : nullptr) {}
-  PLUMemoryClientProperties properties;
-  std::uint32_t maxHitCount = kDefaultMaxHitCount;
+namespace {
+
+// Stores alive in the process, for the application's resign-active and terminate calls.
+struct StoreRegistry {
+  std::mutex mu;
+  std::vector<std::weak_ptr<PLUDataStore>> stores;  // guarded by mu
 };
+
+StoreRegistry& registry() {
+  static NoDestructor<StoreRegistry> r;
+  return *r;
+}
+
+void registerStore(const std::shared_ptr<PLUDataStore>& store) {
+  auto& r = registry();
+  std::lock_guard<std::mutex> lock(r.mu);
+  r.stores.erase(std::remove_if(r.stores.begin(), r.stores.end(),
+                                [](const auto& weak) { return weak.expired(); }),
+                 r.stores.end());
+  r.stores.push_back(store);
+}
+
+bool isSet(const PLUError& error) {
+  return !error.domain.empty();
+}
+
+PLUError errorFromException(const std::string& description) {
+  PLUError error;
+  error.domain = kNSSQLiteErrorDomain;
+  error.code = -1;
+  const std::string cut = description.substr(0, 150);
+  error.userInfo["exception"] = cut;
+  error.userInfo[PLUError::kLocalizedDescriptionKey] = cut;
+  return error;
+}
+
+}  // namespace
 
 std::shared_ptr<PLUDataStore> PLUDataStore::dataStore() {
   return create(Platform::current(), thread());
@@ -20,78 +60,193 @@ std::shared_ptr<PLUDataStore> PLUDataStore::dataStore() {
 
 std::shared_ptr<PLUDataStore> PLUDataStore::create(std::shared_ptr<const Platform> platform,
                                                    std::shared_ptr<EventLoop> worker) {
-  return std::shared_ptr<PLUDataStore>(new PLUDataStore(std::move(platform), std::move(worker)));
+  if (!platform) platform = Platform::current();
+  if (!worker) worker = thread();
+  std::shared_ptr<PLUDataStore> store(new PLUDataStore(std::move(platform), std::move(worker)));
+  registerStore(store);
+  return store;
 }
 
 PLUDataStore::PLUDataStore(std::shared_ptr<const Platform> platform,
                            std::shared_ptr<EventLoop> worker)
-    : worker_(std::move(worker)), impl_(std::make_shared<Impl>(std::move(platform))) {}
+    : worker_(std::move(worker)), impl_(std::make_shared<Impl>(std::move(platform))) {
+  // Set-up opens files and may have to recreate them: it must not hold up the creator.
+  worker_->post([impl = impl_] { impl->setUpCoreData(); });
+}
 
-PLUDataStore::~PLUDataStore() = default;
+PLUDataStore::~PLUDataStore() {
+  // Waiting here also lets property writes and hits queued before this point reach the files.
+  worker_->postAndWait([impl = impl_] { impl->close(); });
+}
 
-void PLUDataStore::addHit(const PLUStoredHit&) {}
-std::vector<PLUStoredHit> PLUDataStore::fetchHitsWithLimit(std::uint32_t, PLUError*) {
-  return {};
-}
-bool PLUDataStore::deleteHitsWithIds(const std::vector<PLUHitObjectId>&, PLUError*) {
-  return true;
-}
-bool PLUDataStore::deleteAllHits(PLUError*) {
-  return true;
-}
-std::int64_t PLUDataStore::hitCount(PLUError*) {
-  return 0;
-}
-bool PLUDataStore::save(PLUError*) {
-  return true;
-}
-std::uint32_t PLUDataStore::maxHitCount() const {
-  return impl_->maxHitCount;
-}
-void PLUDataStore::setMaxHitCount(std::uint32_t count) {
-  impl_->maxHitCount = count;
-}
-std::string PLUDataStore::clientId() {
-  return impl_->properties.clientId();
-}
-void PLUDataStore::setClientId(const std::string& id) {
-  impl_->properties.setClientId(id);
-}
-std::optional<std::string> PLUDataStore::hashedIdfa() {
-  return impl_->properties.hashedIdfa();
-}
-void PLUDataStore::setHashedIdfa(const std::optional<std::string>& h) {
-  impl_->properties.setHashedIdfa(h);
-}
-std::int64_t PLUDataStore::idfaChangeCount() {
-  return impl_->properties.idfaChangeCount();
-}
-void PLUDataStore::setIdfaChangeCount(std::int64_t c) {
-  impl_->properties.setIdfaChangeCount(c);
-}
-double PLUDataStore::lastChangeTimeStamp() {
-  return impl_->properties.lastChangeTimeStamp();
-}
-void PLUDataStore::setLastChangeTimeStamp(double s) {
-  impl_->properties.setLastChangeTimeStamp(s);
-}
-bool PLUDataStore::performBlockAndWait(const std::function<void(PLUError*)>& block,
+bool PLUDataStore::performBlockAndWait(const std::function<void(PLUError* error)>& block,
                                        PLUError* error) {
-  block(error);
-  return true;
+  bool succeeded = false;
+  PLUError failure;
+  worker_->postAndWait([&] {
+    impl_->setUpCoreData();
+    if (!impl_->currentContext()) return;  // unusable store: nothing, and no error
+    try {
+      block(&failure);
+      succeeded = !isSet(failure);
+    } catch (const std::exception& e) {
+      failure = errorFromException(e.what());
+    } catch (...) {
+      failure = errorFromException("unknown exception");
+    }
+  });
+  if (isSet(failure)) {
+    if (error) {
+      *error = failure;
+    } else {
+      PLU_LOG_ERROR("Datastore error: " + PLUUtil::descriptionFromError(&failure).value_or(""));
+    }
+  }
+  return succeeded;
 }
+
+void PLUDataStore::addHit(const PLUStoredHit& hit) {
+  performBlockAndWait([&](PLUError*) { impl_->addHit(hit); }, nullptr);
+}
+
+std::vector<PLUStoredHit> PLUDataStore::fetchHitsWithLimit(std::uint32_t limit, PLUError* error) {
+  std::vector<PLUStoredHit> hits;
+  performBlockAndWait([&](PLUError*) { hits = impl_->fetchHits(limit); }, error);
+  return hits;
+}
+
+bool PLUDataStore::deleteHitsWithIds(const std::vector<PLUHitObjectId>& ids, PLUError* error) {
+  return performBlockAndWait([&](PLUError*) { impl_->deleteHits(ids); }, error);
+}
+
+bool PLUDataStore::deleteAllHits(PLUError* error) {
+  return performBlockAndWait([&](PLUError*) { impl_->deleteAllHits(); }, error);
+}
+
+std::int64_t PLUDataStore::hitCount(PLUError* error) {
+  std::int64_t count = -1;
+  PLUError failure;
+  const bool ok = performBlockAndWait([&](PLUError*) { count = impl_->hitCount(); }, &failure);
+  if (ok) return count;
+  if (!isSet(failure)) return 0;  // unusable store
+  if (error) {
+    *error = failure;
+  } else {
+    PLU_LOG_ERROR("Datastore error: " + PLUUtil::descriptionFromError(&failure).value_or(""));
+  }
+  return -1;
+}
+
+bool PLUDataStore::save(PLUError* error) {
+  return performBlockAndWait([&](PLUError*) { impl_->save(); }, error);
+}
+
+std::uint32_t PLUDataStore::maxHitCount() const {
+  return impl_->maxHitCount.load();
+}
+
+void PLUDataStore::setMaxHitCount(std::uint32_t count) {
+  impl_->maxHitCount.store(count);
+}
+
 bool PLUDataStore::isSetUp() {
-  return false;
+  bool setUp = false;
+  worker_->postAndWait([&] { setUp = impl_->setUpCoreData(); });
+  return setUp;
 }
-std::string PLUDataStore::databaseFullPath(const Platform& platform, const std::string& name) {
-  return platform.directories.libraryDirectory() + "/" + name;
+
+// The getters wait for set-up, which loads the stored values into the cache.
+std::string PLUDataStore::clientId() {
+  if (!impl_->clientIdCached.load()) performBlockAndWait([](PLUError*) {}, nullptr);
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  return impl_->clientId;
 }
-std::string PLUDataStore::databaseFullURL(const Platform& platform, const std::string& name) {
-  return "file://" + databaseFullPath(platform, name);
+
+std::optional<std::string> PLUDataStore::hashedIdfa() {
+  performBlockAndWait([](PLUError*) {}, nullptr);
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  return impl_->hashedIdfa;
 }
+
+std::int64_t PLUDataStore::idfaChangeCount() {
+  performBlockAndWait([](PLUError*) {}, nullptr);
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  return impl_->idfaChangeCount;
+}
+
+double PLUDataStore::lastChangeTimeStamp() {
+  performBlockAndWait([](PLUError*) {}, nullptr);
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  return impl_->lastChangeTimeStamp;
+}
+
+void PLUDataStore::setClientId(const std::string& clientId) {
+  impl_->cacheClientId(clientId);
+  worker_->post([impl = impl_, clientId] {
+    impl->writePropertyLogged(PLUDataStoreProperty::kClientId,
+                              std::optional<std::string>(clientId));
+  });
+}
+
+void PLUDataStore::setHashedIdfa(const std::optional<std::string>& hash) {
+  {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    impl_->hashedIdfa = hash;
+    impl_->setBeforeLoad |= Impl::kHashedIdfaSet;
+  }
+  worker_->post(
+      [impl = impl_, hash] { impl->writePropertyLogged(PLUDataStoreProperty::kHashedIdfa, hash); });
+}
+
+void PLUDataStore::setIdfaChangeCount(std::int64_t count) {
+  {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    impl_->idfaChangeCount = count;
+    impl_->setBeforeLoad |= Impl::kChangeCountSet;
+  }
+  worker_->post([impl = impl_, count] {
+    impl->writePropertyLogged(PLUDataStoreProperty::kChangeCount, count);
+  });
+}
+
+void PLUDataStore::setLastChangeTimeStamp(double seconds) {
+  {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    impl_->lastChangeTimeStamp = seconds;
+    impl_->setBeforeLoad |= Impl::kChangeTimeSet;
+  }
+  // Kept in the integer column, as whole seconds.
+  const auto whole = static_cast<std::int64_t>(seconds);
+  worker_->post([impl = impl_, whole] {
+    impl->writePropertyLogged(PLUDataStoreProperty::kChangeTime, whole);
+  });
+}
+
+std::string PLUDataStore::databaseFullPath(const Platform& platform, const std::string& fileName) {
+  return platform.directories.libraryDirectory() + "/" + fileName;
+}
+
+std::string PLUDataStore::databaseFullURL(const Platform& platform, const std::string& fileName) {
+  return "file://" + databaseFullPath(platform, fileName);
+}
+
 std::shared_ptr<EventLoop> PLUDataStore::thread() {
   return PLU::thread();
 }
-void PLUDataStore::saveAllStores() {}
+
+void PLUDataStore::saveAllStores() {
+  std::vector<std::shared_ptr<PLUDataStore>> live;
+  {
+    auto& r = registry();
+    std::lock_guard<std::mutex> lock(r.mu);
+    for (const auto& weak : r.stores) {
+      if (auto store = weak.lock()) live.push_back(std::move(store));
+    }
+  }
+  for (const auto& store : live) {
+    PLUError ignored;
+    store->save(&ignored);
+  }
+}
 
 }  // namespace loomset
