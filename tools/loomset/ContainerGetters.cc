@@ -1,0 +1,62 @@
+#include "tools/loomset/ContainerGetters.h"
+
+#include <exception>
+
+#include "loomset/Exceptions.h"
+#include "loomset/MOXLog.h"
+#include "loomset/MOXTypes.h"
+
+namespace loomset::tools {
+namespace {
+
+// Evaluates and converts through `convert`; any failure answers `fallback` with the container's
+// log lines, named after the getter.
+template <typename T, typename Convert>
+T typedValue(const std::shared_ptr<MOXRuntime>& runtime, const std::string& key, const char* getter,
+             T fallback, Convert convert) {
+  if (!runtime) {
+    MOXLog::error(std::string(getter) + " called for closed container");
+    return fallback;
+  }
+  std::string reason;
+  try {
+    return convert(runtime->evaluateMacroReference(key).value());
+  } catch (const LoomsetException& e) {
+    reason = e.reason();
+  } catch (const std::exception& e) {
+    reason = e.what();
+  } catch (...) {
+    reason = "unknown exception";
+  }
+  MOXLog::error(std::string("Calling ") + getter + " threw an exception: " + reason +
+                " Returning default value.");
+  return fallback;
+}
+
+}  // namespace
+
+std::string stringForKey(const std::shared_ptr<MOXRuntime>& runtime, const std::string& key) {
+  return typedValue<std::string>(
+      runtime, key, "stringForKey", MOXTypes::defaultString()->text(),
+      [](const ValuePtr& v) { return MOXTypes::valueToString(v)->text(); });
+}
+
+bool booleanForKey(const std::shared_ptr<MOXRuntime>& runtime, const std::string& key) {
+  return typedValue<bool>(
+      runtime, key, "booleanForKey", MOXTypes::defaultBoolean()->boolValue(),
+      [](const ValuePtr& v) { return MOXTypes::valueToBoolean(v)->boolValue(); });
+}
+
+double doubleForKey(const std::shared_ptr<MOXRuntime>& runtime, const std::string& key) {
+  return typedValue<double>(
+      runtime, key, "doubleForKey", MOXTypes::defaultDouble()->doubleValue(),
+      [](const ValuePtr& v) { return MOXTypes::valueToDouble(v)->doubleValue(); });
+}
+
+std::int64_t int64ForKey(const std::shared_ptr<MOXRuntime>& runtime, const std::string& key) {
+  return typedValue<std::int64_t>(
+      runtime, key, "int64ForKey", MOXTypes::defaultInt64()->longLongValue(),
+      [](const ValuePtr& v) { return MOXTypes::valueToInt64(v)->longLongValue(); });
+}
+
+}  // namespace loomset::tools
