@@ -1,5 +1,7 @@
 #include "loomset/MOXRuntime.h"
 
+#include <atomic>
+
 #include "loomset/Exceptions.h"
 #include "loomset/MOXLog.h"
 #include "loomset/MOXTypes.h"
@@ -8,9 +10,18 @@
 #include "runtime/MOXRuntimeImpl.h"
 
 namespace loomset {
+namespace {
+
+std::uint64_t nextSerial() {
+  static std::atomic<std::uint64_t> counter{0};
+  return ++counter;
+}
+
+}  // namespace
 
 MOXRuntime::Impl::Impl(MOXExpandedResourcePtr resource, std::shared_ptr<MOXDataLayer> dataLayer)
-    : resource(std::move(resource)),
+    : serial(nextSerial()),
+      resource(std::move(resource)),
       dataLayer(std::move(dataLayer)),
       functionCallCache(kCacheCostLimit),
       macroEvaluationCache(kCacheCostLimit) {

@@ -114,11 +114,12 @@ MOXPValueAndStatic MOXRuntime::Impl::evaluateMacroReferenceWithCycleDetection(
   if (!call) call = info.defaultFunctionCall;
   if (!call) return failure();
 
-  const MOXPValueAndStatic execution = executeFunction(*call, macroMap, pending);
+  MOXPValueAndStatic execution = executeFunction(*call, macroMap, pending);
+  const bool resultStatic = selectionStatic && execution.isStatic();
   const MOXPValueAndStatic result =
-      isFailure(execution) ? execution
-                           : MOXPValueAndStatic::valueWithValue(
-                                 execution.value(), selectionStatic && execution.isStatic());
+      isFailure(execution) || resultStatic == execution.isStatic()
+          ? std::move(execution)
+          : MOXPValueAndStatic::valueWithValue(std::move(execution).value(), resultStatic);
   const ValuePtr& pushValue = call->pushAfterEvaluate();
   if (result.isStatic()) {
     const std::size_t cost =
@@ -289,22 +290,34 @@ MOXPValueAndStatic MOXRuntime::Impl::executeFunction(MOXExpandedFunctionCall& ca
                                                      const ImplementationMap& map,
                                                      MOXPendingMacros& pending) {
   // One snapshot under the call's lock serves for the function id and, evaluated in place, as
-  // the parameters.
+  // the parameters. Implementations are only ever added to a table, so an implementation found
+  // once for a call stays the right one for the table's life.
   MOXParameterMap parameters;
-  call.snapshotProperties(parameters);
-  const ValuePtr* functionEntry = parameters.find(MOXExpandedFunctionCall::functionKey());
-  if (!functionEntry) {
-    MOXLog::error("No function id in properties");
-    return failure();
+  MOXExpandedFunctionCall::Resolution resolution = call.snapshotPropertiesAndResolution(parameters);
+  const bool resolved = resolution.owner == &map && resolution.serial == serial;
+  std::string functionId;
+  if (!resolved) {
+    const ValuePtr* functionEntry = parameters.find(MOXExpandedFunctionCall::functionKey());
+    if (!functionEntry) {
+      MOXLog::error("No function id in properties");
+      return failure();
+    }
+    // Copied, since evaluation below may replace the entry.
+    functionId = (*functionEntry)->function_id();
+    auto found = map.find(functionId);
+    if (found == map.end()) {
+      MOXLog::error(functionId + " has no backing implementation.");
+      return failure();
+    }
+    resolution.owner = &map;
+    resolution.serial = serial;
+    resolution.implementation = found->second.get();
+    // Evaluation replaces values but never removes keys, so the keys can be checked up front.
+    resolution.hasRequiredKeys = found->second->hasRequiredKeys(parameters);
+    call.recordResolution(resolution);
   }
-  // Copied, since evaluation below may replace the entry (ids are short: no allocation).
-  const std::string functionId = (*functionEntry)->function_id();
-  auto found = map.find(functionId);
-  if (found == map.end()) {
-    MOXLog::error(functionId + " has no backing implementation.");
-    return failure();
-  }
-  MOXFunctionCallImplementation& implementation = *found->second;
+  MOXFunctionCallImplementation& implementation =
+      *static_cast<MOXFunctionCallImplementation*>(resolution.implementation);
   // Only cacheable implementations' results are ever cached, and only calls marked as cached
   // can hit.
   const bool implementationCacheable = implementation.isCacheable();
@@ -323,11 +336,11 @@ MOXPValueAndStatic MOXRuntime::Impl::executeFunction(MOXExpandedFunctionCall& ca
       // The next execution finds the evaluated value and skips the evaluation behind it.
       call.updateCacheablePropertyWithValue(evaluated.value(), std::string(entry.first));
     }
-    entry.second = evaluated.value();
+    entry.second = std::move(evaluated).value();
   }
-  if (!implementation.hasRequiredKeys(parameters)) {
-    MOXLog::error("Incorrect keys for function " + functionId + " required " +
-                  implementation.requiredKeysDescription() + " had " +
+  if (!resolution.hasRequiredKeys) {
+    MOXLog::error("Incorrect keys for function " + implementation.instanceFunctionId() +
+                  " required " + implementation.requiredKeysDescription() + " had " +
                   parameters.keysDescription());
     return failure();
   }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -81,6 +82,9 @@ class MOXRuntime::Impl {
   }
 
   const MOXPValue* const failurePointer = failureValue().get();
+  // Tells this runtime's implementation tables from those of an earlier runtime that lived at
+  // the same address, in the resolutions that calls remember.
+  const std::uint64_t serial;
 
   // Constant after construction.
   const MOXExpandedResourcePtr resource;

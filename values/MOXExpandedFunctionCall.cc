@@ -44,6 +44,9 @@ void MOXExpandedFunctionCall::setLocked(ValuePtr value, const std::string& key) 
     return;
   }
   slots_.push_back(Slot{std::make_unique<const std::string>(key), std::move(value)});
+  // The required keys may be complete now.
+  resolution_ = Resolution{};
+  ++keySetVersion_;
   if (!index_.empty()) {
     index_.emplace(*slots_.back().key, slots_.size() - 1);
   } else if (slots_.size() > kIndexThreshold) {
@@ -68,6 +71,20 @@ std::vector<MOXExpandedFunctionCall::Property> MOXExpandedFunctionCall::properti
 void MOXExpandedFunctionCall::snapshotProperties(MOXParameterMap& into) const {
   std::lock_guard<SpinLock> lock(mu_);
   for (const Slot& slot : slots_) into.appendView(*slot.key, slot.value);
+}
+
+MOXExpandedFunctionCall::Resolution MOXExpandedFunctionCall::snapshotPropertiesAndResolution(
+    MOXParameterMap& into) const {
+  std::lock_guard<SpinLock> lock(mu_);
+  for (const Slot& slot : slots_) into.appendView(*slot.key, slot.value);
+  Resolution resolution = resolution_;
+  resolution.keySetVersion = keySetVersion_;
+  return resolution;
+}
+
+void MOXExpandedFunctionCall::recordResolution(const Resolution& resolution) const {
+  std::lock_guard<SpinLock> lock(mu_);
+  if (resolution.keySetVersion == keySetVersion_) resolution_ = resolution;
 }
 
 std::size_t MOXExpandedFunctionCall::propertyCount() const {

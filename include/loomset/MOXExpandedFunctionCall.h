@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -53,6 +54,21 @@ class LOOMSET_EXPORT MOXExpandedFunctionCall {
   // Appends the properties to `into` without copying keys: the views stay valid for the call's
   // life.
   void snapshotProperties(MOXParameterMap& into) const;
+
+  // Runtime bookkeeping: the implementation a runtime found for this call, so that later
+  // executions skip the lookup by function id and the required-keys check. `owner` and `serial`
+  // say whose implementation table the entry belongs to; an entry of another table is ignored.
+  struct Resolution {
+    const void* owner = nullptr;
+    std::uint64_t serial = 0;
+    void* implementation = nullptr;
+    bool hasRequiredKeys = false;
+    std::uint64_t keySetVersion = 0;  // set by the snapshot; a record made for an older key set
+                                      // is dropped
+  };
+  // `snapshotProperties`, and the resolution recorded last, under one lock.
+  Resolution snapshotPropertiesAndResolution(MOXParameterMap& into) const;
+  void recordResolution(const Resolution& resolution) const;
   std::size_t propertyCount() const;
   const ValuePtr& pushAfterEvaluate() const { return pushAfterEvaluate_; }
 
@@ -98,6 +114,8 @@ class LOOMSET_EXPORT MOXExpandedFunctionCall {
   std::unordered_map<std::string_view, std::size_t> index_;  // guarded by mu_; empty when small
   const ValuePtr pushAfterEvaluate_;
   mutable std::atomic<bool> resultCached_{false};
+  mutable Resolution resolution_;    // guarded by mu_; reset when a key is added
+  std::uint64_t keySetVersion_ = 0;  // guarded by mu_; counts added keys
 };
 
 using MOXExpandedFunctionCallPtr = std::shared_ptr<MOXExpandedFunctionCall>;

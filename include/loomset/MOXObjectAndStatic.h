@@ -36,7 +36,9 @@ class MOXPValueAndStatic {
   static MOXPValueAndStatic valueWithValue(ValuePtr value, bool isStatic) {
     return MOXPValueAndStatic(std::move(value), isStatic);
   }
-  const ValuePtr& value() const { return value_; }
+  const ValuePtr& value() const& { return value_; }
+  // From a temporary the value is moved out rather than shared once more.
+  ValuePtr value() && { return std::move(value_); }
   const ValuePtr& object() const { return value_; }
   bool isStatic() const { return isStatic_; }
 

@@ -226,6 +226,52 @@ TEST_F(RuntimeTest, StaticResultsAreCachedAndDynamicOnesReEvaluated) {
   EXPECT_EQ(onUserCall->propertyForKey("value")->type(), MOXPValue::MacroReference);
 }
 
+TEST_F(RuntimeTest, RuntimesSharingAResourceEachUseTheirOwnImplementations) {
+  // Both runtimes evaluate the very same call objects; each must reach its own implementation
+  // even after the other has executed the call, also when a runtime dies and another is created.
+  MOXExpandedResourceBuilder b;
+  b.addMacro(makeCall({{"instance_name", strValue("m")},
+                       {"function", fnValue("answer")},
+                       {"value", strValue("v")}}));
+  auto resource = b.build();
+  auto answering = [](const std::string& text) {
+    return std::make_shared<CountingMacro>(
+        "answer", false, [text](const MOXParameterMap&) { return strValue(text); });
+  };
+  auto first = MOXRuntime::runtimeWithResource(resource, dataLayer, nullptr, nullptr);
+  auto second = MOXRuntime::runtimeWithResource(resource, dataLayer, nullptr, nullptr);
+  first->addMacro(answering("one"));
+  second->addMacro(answering("two"));
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(MOXTypes::valueToString(first->evaluateMacroReference("m").value())->text(), "one");
+    EXPECT_EQ(MOXTypes::valueToString(second->evaluateMacroReference("m").value())->text(), "two");
+  }
+  first.reset();
+  auto third = MOXRuntime::runtimeWithResource(resource, dataLayer, nullptr, nullptr);
+  third->addMacro(answering("three"));
+  EXPECT_EQ(MOXTypes::valueToString(third->evaluateMacroReference("m").value())->text(), "three");
+
+  // A tag call that lacked a required key runs once the key is added.
+  struct NeedsName : MOXTrackingTag {
+    NeedsName() : MOXTrackingTag("needs", {"name"}) {}
+    void evaluateTrackingTag(const MOXParameterMap&) override { ++runs; }
+    std::atomic<int> runs{0};
+  };
+  testing::ScopedRecordingLogger log;
+  auto needsName = std::make_shared<NeedsName>();
+  auto call = makeCall({{"function", fnValue("needs")}});
+  MOXExpandedResourceBuilder b2;
+  b2.addRule(MOXExpandedRule::builder().addAddTag(call).build());
+  make(b2.build());
+  runtime->addTrackingTag(needsName);
+  runtime->evaluateTags("e");
+  EXPECT_EQ(needsName->runs.load(), 0);
+  EXPECT_TRUE(log->contains("Incorrect keys for function needs required {(name)}"));
+  call->updateCacheablePropertyWithValue(strValue("k"), "name");
+  runtime->evaluateTags("e");
+  EXPECT_EQ(needsName->runs.load(), 1);
+}
+
 TEST_F(RuntimeTest, PushAfterEvaluateRepeatsOnCachedLookups) {
   auto listener = std::make_shared<RecordingListener>();
   dataLayer->registerListener(listener);
