@@ -130,10 +130,10 @@ PLUBatchingDispatcher::~PLUBatchingDispatcher() {
 void PLUBatchingDispatcher::start() {
   onWorker([](PLUBatchingDispatcher& self) {
     self.watchCollectorHost();
-    self.initialDispatch();
     // The periodic timer runs from the start too: otherwise a first dispatch that fails while
     // hits stay stored would leave nothing to try again.
     self.rescheduleDispatch();
+    self.initialDispatch();
   });
 }
 

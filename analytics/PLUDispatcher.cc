@@ -1,5 +1,6 @@
 #include "analytics/PLUDispatcher.h"
 
+#include "analytics/PLUBatchingDispatcher.h"
 #include "analytics/PLUSampling.h"
 
 namespace loomset {
@@ -12,9 +13,9 @@ std::optional<PLUHitMap> plu_buildHitForStorage(PLUTrackerModel& model, bool opt
 }
 
 std::shared_ptr<PLUDispatcher> plu_createDefaultDispatcher(std::string* error) {
-  // The persistent hit store and the batching dispatcher plug in here.
-  if (error) *error = "no hit store is available";
-  return nullptr;
+  auto dispatcher = PLUBatchingDispatcher::dispatcher();
+  if (!dispatcher && error) *error = "no hit store is available";
+  return dispatcher;
 }
 
 }  // namespace loomset
