@@ -23,7 +23,9 @@ ValuePtr str(const std::string& text) {
 }
 
 // 64 bytes of text.
-const std::string kText64 = "The quick brown fox jumps over the lazy dog while Loomset counts.";
+const std::string kText64 =
+    std::string("The quick brown fox jumps over the lazy dog while the hits are counted.")
+        .substr(0, 64);
 
 MOXParameterMap params(std::vector<std::pair<std::string, ValuePtr>> entries) {
   MOXParameterMap map;
@@ -34,7 +36,6 @@ MOXParameterMap params(std::vector<std::pair<std::string, ValuePtr>> entries) {
 void BM_HashSha256Of64Bytes(benchmark::State& state) {
   MOXHashMacro macro;
   const MOXParameterMap map = params({{"arg0", str(kText64)}, {"algorithm", str("SHA-256")}});
-  if (kText64.size() != 64) state.SkipWithError("text is not 64 bytes");
   for (auto _ : state) benchmark::DoNotOptimize(macro.evaluate(map));
 }
 BENCHMARK(BM_HashSha256Of64Bytes);
