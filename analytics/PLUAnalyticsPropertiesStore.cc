@@ -8,8 +8,10 @@
 #include "Library/Util/platform/NoDestructor.h"
 #include "analytics/PLULog.h"
 #include "analytics/PLUSqlStore.h"
+#include "loomset/PLU.h"
 #include "loomset/PLUFields.h"
 #include "loomset/platform/Clock.h"
+#include "loomset/platform/EventLoop.h"
 #include "loomset/platform/Platform.h"
 
 namespace loomset {
@@ -78,15 +80,17 @@ std::shared_ptr<PLUAnalyticsPropertiesStore> PLUAnalyticsPropertiesStore::shared
   auto& slot = sharedSlot();
   std::lock_guard<std::mutex> lock(slot.mu);
   if (!slot.store || slot.store->sqlStore() != sqlStore) {
-    slot.store = std::make_shared<PLUAnalyticsPropertiesStore>(sqlStore);
+    slot.store = std::make_shared<PLUAnalyticsPropertiesStore>(sqlStore, nullptr, PLU::thread());
   }
   return slot.store;
 }
 
 PLUAnalyticsPropertiesStore::PLUAnalyticsPropertiesStore(std::shared_ptr<PLUSqlStore> sqlStore,
-                                                         std::shared_ptr<const Clock> clock)
+                                                         std::shared_ptr<const Clock> clock,
+                                                         std::shared_ptr<EventLoop> worker)
     : sqlStore_(std::move(sqlStore)),
       clock_(std::move(clock)),
+      worker_(std::move(worker)),
       createTableSql_(buildCreateTableSql()),
       upsertSql_(buildUpsertSql()),
       selectSql_(std::string("SELECT * FROM ") + kPLUPropertiesTableName + " WHERE " +
@@ -108,6 +112,27 @@ PLUAnalyticsPropertiesStore::~PLUAnalyticsPropertiesStore() {
   openObserver_.reset();
   std::lock_guard<std::recursive_mutex> lock(target_->mu);
   target_->store = nullptr;
+  commitGroupedWrites();
+}
+
+void PLUAnalyticsPropertiesStore::groupWrites() {
+  if (!worker_ || !worker_->isCurrent()) return;
+  sqlite3* db = sqlStore_->database();
+  if (!db || !sqlite3_get_autocommit(db)) return;  // a transaction is open already
+  if (sqlStore_->executeSql("BEGIN") != SQLITE_DONE) return;
+  worker_->post([target = target_] {
+    std::lock_guard<std::recursive_mutex> lock(target->mu);
+    if (target->store) target->store->commitGroupedWrites();
+  });
+}
+
+void PLUAnalyticsPropertiesStore::commitGroupedWrites() {
+  if (!sqlStore_) return;
+  sqlite3* db = sqlStore_->database();
+  if (!db || sqlite3_get_autocommit(db)) return;
+  if (sqlStore_->executeSql("COMMIT") != SQLITE_DONE) {
+    PLU_LOG_ERROR("Failed to insert/update hit number: " + sqlStore_->errorMessage().value_or(""));
+  }
 }
 
 const std::vector<std::string>& PLUAnalyticsPropertiesStore::columnNames() {
@@ -267,6 +292,7 @@ bool PLUAnalyticsPropertiesStore::upsertPropertyRecord(PLUPropertyRecord* record
     sqlStore_->removeStatementForQuery(upsertSql_);
     return false;
   }
+  groupWrites();
   const bool done = sqlite3_step(statement) == SQLITE_DONE;
   if (done) {
     record->lastModifiedTimeSince1970 = copy.lastModifiedTimeSince1970;

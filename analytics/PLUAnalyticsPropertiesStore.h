@@ -17,6 +17,7 @@ struct sqlite3_stmt;
 namespace loomset {
 
 class Clock;
+class EventLoop;
 class PLUSqlStore;
 
 // One row of "properties". A field read back from a damaged row, or left out by a caller, is
@@ -38,8 +39,12 @@ class PLUAnalyticsPropertiesStore {
 
   // A null SQL store (no data directory) makes every operation fail with "Failed to open
   // database". `clock` defaults to the platform bundle's clock in force at each write.
+  // With a `worker`, writes made on that loop in one burst share one commit: the first opens a
+  // transaction and a block posted behind the queued work commits it. Without one (or from other
+  // threads) every write commits at once.
   explicit PLUAnalyticsPropertiesStore(std::shared_ptr<PLUSqlStore> sqlStore,
-                                       std::shared_ptr<const Clock> clock = nullptr);
+                                       std::shared_ptr<const Clock> clock = nullptr,
+                                       std::shared_ptr<EventLoop> worker = nullptr);
   ~PLUAnalyticsPropertiesStore();
   PLUAnalyticsPropertiesStore(const PLUAnalyticsPropertiesStore&) = delete;
   PLUAnalyticsPropertiesStore& operator=(const PLUAnalyticsPropertiesStore&) = delete;
@@ -81,9 +86,12 @@ class PLUAnalyticsPropertiesStore {
  private:
   struct ObserverTarget;
   double now() const;
+  void groupWrites();
+  void commitGroupedWrites();
 
   const std::shared_ptr<PLUSqlStore> sqlStore_;
   const std::shared_ptr<const Clock> clock_;
+  const std::shared_ptr<EventLoop> worker_;
   const std::string createTableSql_;
   const std::string upsertSql_;
   const std::string selectSql_;

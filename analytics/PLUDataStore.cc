@@ -83,9 +83,11 @@ bool PLUDataStore::performBlockAndWait(const std::function<void(PLUError* error)
                                        PLUError* error) {
   bool succeeded = false;
   PLUError failure;
+  const bool fromOutside = !worker_->isCurrent();
   worker_->postAndWait([&] {
     impl_->setUpCoreData();
     if (!impl_->currentContext()) return;  // unusable store: nothing, and no error
+    if (fromOutside && impl_->saveScheduled) impl_->saveLogged();
     try {
       block(&failure);
       succeeded = !isSet(failure);
@@ -137,8 +139,24 @@ std::int64_t PLUDataStore::hitCount(PLUError* error) {
   return -1;
 }
 
+// A save asked for on the worker thread (the dispatcher persisting a hit) is committed by a block
+// posted behind the work already queued, so that a burst of hits shares one commit. Until then
+// the changes are visible to every operation of the store, and a call from another thread commits
+// them first, so nothing observed from outside the worker is left uncommitted.
 bool PLUDataStore::save(PLUError* error) {
-  return performBlockAndWait([&](PLUError*) { impl_->save(); }, error);
+  if (!worker_->isCurrent()) {
+    return performBlockAndWait([&](PLUError*) { impl_->save(); }, error);
+  }
+  return performBlockAndWait(
+      [&](PLUError*) {
+        if (impl_->saveScheduled || !impl_->hasChanges()) return;
+        impl_->saveScheduled = true;
+        worker_->post([impl = impl_] {
+          impl->saveScheduled = false;
+          impl->saveLogged();
+        });
+      },
+      error);
 }
 
 std::uint32_t PLUDataStore::maxHitCount() const {

@@ -119,11 +119,7 @@ PLUStoreDatabase* PLUDataStore::Impl::currentContext() const {
 }
 
 void PLUDataStore::Impl::close() {
-  try {
-    save();
-  } catch (const std::exception& e) {
-    logDatastoreError(e);
-  }
+  saveLogged();
   legacy_.reset();
   current_.reset();
   setUpAttempted_ = true;
@@ -375,9 +371,20 @@ void PLUDataStore::Impl::deleteExcessHits() {
   if (excess > 0 && current_) deleteOldestHits(*current_, excess);
 }
 
+bool PLUDataStore::Impl::hasChanges() const {
+  return (current_ && current_->hasChanges()) || (legacy_ && legacy_->hasChanges());
+}
+
+void PLUDataStore::Impl::saveLogged() {
+  try {
+    save();
+  } catch (const std::exception& e) {
+    logDatastoreError(e);
+  }
+}
+
 void PLUDataStore::Impl::save() {
-  const bool changed = (current_ && current_->hasChanges()) || (legacy_ && legacy_->hasChanges());
-  if (!changed) return;
+  if (!hasChanges()) return;
   deleteExcessHits();
   if (current_) current_->save();
   if (legacy_) legacy_->save();

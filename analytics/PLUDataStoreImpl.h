@@ -53,6 +53,9 @@ class PLUDataStore::Impl {
   void deleteAllHits();
   std::int64_t hitCount();
   void save();
+  // The same, logging failures ("Datastore error: %@").
+  void saveLogged();
+  bool hasChanges() const;
 
   // A property's value: text for the "string" column (nothing writes NULL), or a number for the
   // "number" column.
@@ -64,6 +67,8 @@ class PLUDataStore::Impl {
   void cacheClientId(const std::string& clientId);
 
   std::atomic<std::uint32_t> maxHitCount{kDefaultMaxHitCount};
+  // A commit is posted to the worker thread and has not run yet (worker thread only).
+  bool saveScheduled = false;
 
   std::mutex mu;
   // Guarded by mu.

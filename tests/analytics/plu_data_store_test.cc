@@ -391,6 +391,49 @@ TEST_F(PLUDataStoreTest, BlocksBecomeErrorsAndRunInlineOnTheWorker) {
   EXPECT_EQ(count, 1);
 }
 
+std::int64_t committedRows(const std::string& path) {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt* st = nullptr;
+  std::int64_t rows = -1;
+  if (sqlite3_prepare_v2(db, "SELECT count(*) FROM PLUHit", -1, &st, nullptr) == SQLITE_OK &&
+      sqlite3_step(st) == SQLITE_ROW) {
+    rows = sqlite3_column_int64(st, 0);
+  }
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  return rows;
+}
+
+// Saves asked for on the worker thread share one commit per burst; whatever a caller on another
+// thread observes is committed.
+TEST_F(PLUDataStoreTest, SavesOnTheWorkerShareACommit) {
+  auto store = open();
+  ASSERT_TRUE(store->isSetUp());
+  const std::string file = libraryFile("kestrel-v3.sql");
+  std::int64_t seenInside = -1;
+  worker_->postAndWait([&] {
+    for (int i = 0; i < 3; ++i) {
+      store->addHit(makeHit(now(), "burst"));
+      EXPECT_TRUE(store->save());
+    }
+    EXPECT_EQ(store->hitCount(), 3);
+    seenInside = committedRows(file);
+  });
+  EXPECT_EQ(seenInside, 0);
+  EXPECT_EQ(store->hitCount(), 3);
+  EXPECT_EQ(committedRows(file), 3);
+
+  // The posted commit alone makes a burst durable, without any caller from outside.
+  worker_->post([&] {
+    store->addHit(makeHit(now(), "alone"));
+    store->save();
+  });
+  worker_->postAndWait([] {});
+  worker_->postAndWait([] {});
+  EXPECT_EQ(committedRows(file), 4);
+}
+
 TEST_F(PLUDataStoreTest, ConcurrentCallersAllReachTheStore) {
   auto store = open();
   std::vector<std::thread> threads;
@@ -418,13 +461,23 @@ TEST(PLUDataStoreChild, StoreHitsAndExit) {
   const char* root = std::getenv(kChildDirectoryVariable);
   if (!root) GTEST_SKIP() << "runs as the child of the durability test";
   testing::ScopedPlatform platform([&](Platform& p) { p.directories = DataDirectories(root); });
-  auto store = PLUDataStore::create(platform.platform(), std::make_shared<AsioEventLoop>("child"));
+  auto worker = std::make_shared<AsioEventLoop>("child");
+  auto store = PLUDataStore::create(platform.platform(), worker);
   store->setClientId("child-client");
   for (int i = 0; i < 25; ++i) {
-    store->addHit(makeHit(platform.clock().nowSeconds() + i, "child" + std::to_string(i)));
-    store->save();
+    PLUStoredHit hit = makeHit(platform.clock().nowSeconds() + i, "child" + std::to_string(i));
+    if (i % 2 == 0) {
+      store->addHit(hit);
+      store->save();
+    } else {
+      // The way the dispatcher stores hits: on the worker, the caller not waiting.
+      worker->post([store, hit] {
+        store->addHit(hit);
+        store->save();
+      });
+    }
   }
-  (void)store->clientId();  // waits for the property write queued before it
+  // Ending without any clean-up: what this process saw stored must be in the file.
   std::_Exit(store->hitCount() == 25 ? 0 : 3);
 }
 

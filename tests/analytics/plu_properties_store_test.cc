@@ -8,6 +8,7 @@
 #include "analytics/PLUAnalyticsPropertiesStore.h"
 #include "analytics/PLULog.h"
 #include "analytics/PLUSqlStore.h"
+#include "loomset/platform/EventLoop.h"
 #include "support/FakeClock.h"
 #include "support/PLURecording.h"
 #include "support/TempDir.h"
@@ -166,6 +167,45 @@ TEST_F(PLUPropertiesStoreTest, ADamagedFileRestartsHitNumbers) {
   auto store = open();
   EXPECT_EQ(store->nextHitNumberForTrackingId("UA-1", "c1"), "0");
   EXPECT_EQ(store->nextHitNumberForTrackingId("UA-1", "c1"), "1");
+}
+
+std::int64_t committedHitNumber(const std::string& path, const std::string& tid) {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt* st = nullptr;
+  std::int64_t number = -1;
+  const std::string sql = "SELECT hit_number FROM properties WHERE tid='" + tid + "'";
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK &&
+      sqlite3_step(st) == SQLITE_ROW) {
+    number = sqlite3_column_int64(st, 0);
+  }
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  return number;
+}
+
+TEST_F(PLUPropertiesStoreTest, WritesOnItsWorkerShareACommit) {
+  auto worker = std::make_shared<AsioEventLoop>("PLUThread-test");
+  auto store = std::make_shared<PLUAnalyticsPropertiesStore>(
+      PLUSqlStore::create("kestrel-aux-v4.sql", dir_.path()), clock_, worker);
+  ASSERT_EQ(store->nextHitNumberForTrackingId("UA-1", "c1"), "0");  // from here: at once
+  EXPECT_EQ(committedHitNumber(path(), "UA-1"), 0);
+  std::int64_t seenInside = -2;
+  worker->postAndWait([&] {
+    EXPECT_EQ(store->nextHitNumberForTrackingId("UA-1", "c1"), "1");
+    EXPECT_EQ(store->nextHitNumberForTrackingId("UA-1", "c1"), "2");
+    seenInside = committedHitNumber(path(), "UA-1");
+  });
+  EXPECT_EQ(seenInside, 0);
+  worker->postAndWait([] {});  // the commit posted behind the burst has run
+  EXPECT_EQ(committedHitNumber(path(), "UA-1"), 2);
+
+  // A store going away commits what it still holds.
+  worker->postAndWait([&] {
+    EXPECT_EQ(store->nextHitNumberForTrackingId("UA-1", "c1"), "3");
+    store.reset();
+  });
+  EXPECT_EQ(committedHitNumber(path(), "UA-1"), 3);
 }
 
 TEST_F(PLUPropertiesStoreTest, ReactsOnlyToItsOwnDatabaseOpening) {
