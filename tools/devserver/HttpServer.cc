@@ -185,6 +185,23 @@ std::string serialize(const ServerResponse& response, bool keepAlive) {
   return out;
 }
 
+// Closing with unread input makes the kernel reset the connection, which can destroy a refusal
+// the peer has not read yet; so the sending side is shut first and what is still coming is read
+// and dropped for a moment.
+void lingeringShutdown(int fd) {
+  ::shutdown(fd, SHUT_WR);
+  char sink[16384];
+  std::size_t drained = 0;
+  while (drained < (1u << 20)) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 200) <= 0) return;
+    const ssize_t n = ::recv(fd, sink, sizeof sink, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    drained += static_cast<std::size_t>(n);
+  }
+}
+
 }  // namespace
 
 std::optional<std::string> ServerRequest::header(std::string_view name) const {
@@ -406,6 +423,7 @@ void HttpServer::serve(Connection* connection) {
     if (stopping_) keepAlive = false;
     if (!sendAll(fd, serialize(response, keepAlive))) break;
   }
+  if (!stopping_) lingeringShutdown(fd);
   std::lock_guard<std::mutex> lock(mu_);
   ::close(fd);
   connection->finished = true;

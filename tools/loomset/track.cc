@@ -125,7 +125,8 @@ class PendingDispatches {
 
 class TrackRunner {
  public:
-  TrackRunner(std::shared_ptr<PLU> plu, SharedWriter& out) : plu_(std::move(plu)), out_(out) {}
+  TrackRunner(std::shared_ptr<PLU> plu, std::shared_ptr<SharedWriter> out)
+      : plu_(std::move(plu)), out_(std::move(out)) {}
 
   void run(const JsonLine& line) {
     if (!line.json) return invalid(line, line.error);
@@ -144,7 +145,7 @@ class TrackRunner {
             "\"optOut\", \"clientId\" or \"wait\")");
   }
 
-  bool waitForDispatches() { return pending_.waitForAll(kDispatchTimeout); }
+  bool waitForDispatches() { return pending_->waitForAll(kDispatchTimeout); }
 
  private:
   void invalid(const JsonLine& line, const std::string& reason) {
@@ -152,7 +153,7 @@ class TrackRunner {
     out["error"] = "InvalidStep";
     out["reason"] = reason;
     out["line"] = line.lineNumber;
-    out_.write(out);
+    out_->write(out);
   }
 
   bool onlyMembers(const JsonLine& line, const Json& step,
@@ -234,22 +235,22 @@ class TrackRunner {
 
   void dispatch(const JsonLine& line, const Json& step) {
     if (!onlyMembers(line, step, {"dispatch"}) || !isTrue(line, step, "dispatch")) return;
-    pending_.started();
-    SharedWriter* out = &out_;
-    PendingDispatches* pending = &pending_;
-    plu_->dispatchWithCompletionHandler([out, pending](PLUDispatchOutcome outcome) {
-      Json result = Json::object();
-      result["dispatch"] = static_cast<int>(outcome);
-      out->write(result);
-      pending->finished();
-    });
+    // The handler may outlive the run when a dispatch never completes: it shares what it uses.
+    pending_->started();
+    plu_->dispatchWithCompletionHandler(
+        [out = out_, pending = pending_](PLUDispatchOutcome outcome) {
+          Json result = Json::object();
+          result["dispatch"] = static_cast<int>(outcome);
+          out->write(result);
+          pending->finished();
+        });
   }
 
   void drain(const JsonLine& line, const Json& step) {
     if (!onlyMembers(line, step, {"drain"}) || !isTrue(line, step, "drain")) return;
     // A dispatch still in flight would make the first one of the drain find nothing to send
     // (one request at a time) and end it before anything was drained.
-    if (!pending_.waitForAll(kDispatchTimeout)) {
+    if (!pending_->waitForAll(kDispatchTimeout)) {
       return invalid(line, "an earlier dispatch did not complete within " +
                                std::to_string(kDispatchTimeout.count()) + " seconds");
     }
@@ -257,9 +258,8 @@ class TrackRunner {
     for (;;) {
       auto promise = std::make_shared<std::promise<PLUDispatchOutcome>>();
       auto outcome = promise->get_future();
-      pending_.started();
-      PendingDispatches* pending = &pending_;
-      plu_->dispatchWithCompletionHandler([promise, pending](PLUDispatchOutcome result) {
+      pending_->started();
+      plu_->dispatchWithCompletionHandler([promise, pending = pending_](PLUDispatchOutcome result) {
         promise->set_value(result);
         pending->finished();
       });
@@ -280,7 +280,7 @@ class TrackRunner {
     Json out = Json::object();
     out["drained"] = sent;
     if (failures > 0) out["failed"] = failures;
-    out_.write(out);
+    out_->write(out);
   }
 
   void optOut(const JsonLine& line, const Json& step) {
@@ -296,7 +296,7 @@ class TrackRunner {
     if (!onlyMembers(line, step, {"clientId"}) || !isTrue(line, step, "clientId")) return;
     Json out = Json::object();
     out["clientId"] = plu_->clientId();
-    out_.write(out);
+    out_->write(out);
   }
 
   void wait(const JsonLine& line, const Json& step) {
@@ -309,8 +309,8 @@ class TrackRunner {
   }
 
   const std::shared_ptr<PLU> plu_;
-  SharedWriter& out_;
-  PendingDispatches pending_;
+  const std::shared_ptr<SharedWriter> out_;
+  const std::shared_ptr<PendingDispatches> pending_ = std::make_shared<PendingDispatches>();
   std::map<std::string, std::shared_ptr<PLUTracker>> trackers_;
 };
 
@@ -384,8 +384,7 @@ int trackMain(const std::vector<std::string>& args) {
   plu->setDryRun(parsed.flag("--dry-run"));
   plu->setDispatchInterval(interval);
 
-  SharedWriter out(std::cout);
-  TrackRunner runner(plu, out);
+  TrackRunner runner(plu, std::make_shared<SharedWriter>(std::cout));
   JsonLinesReader reader(stepsFile.is_open() ? static_cast<std::istream&>(stepsFile) : std::cin);
   JsonLine line;
   while (reader.next(line)) runner.run(line);
