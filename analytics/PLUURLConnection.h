@@ -4,7 +4,8 @@
 //
 // The completion runs exactly once, on the completion loop given at creation: with the response
 // (a status, possibly 404 or 500), or with no response and the transport's error text, or, after
-// `cancel`, with neither.
+// `cancel`, with neither. The owner keeps the connection until then: a connection dropped while its
+// request is in flight is abandoned, and its completion never runs.
 //
 // Threads: `setDryRun`/`dryRun` from any thread. `start` and `cancel` from any thread; the
 // dispatcher calls them on the analytics worker thread.

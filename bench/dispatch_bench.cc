@@ -58,10 +58,19 @@ std::shared_ptr<Platform> benchPlatform(const std::string& root) {
   return platform;
 }
 
-// Watches nothing: the collector counts as reachable.
-PLUReachabilityApi noReachabilityWatch() {
+// A watch that never reports: the collector counts as reachable.
+PLUReachabilityApi silentReachabilityWatch() {
+  struct Watch final : PLUReachabilityHandle {};
   PLUReachabilityApi api;
-  api.createWithName = [](const std::string&) { return nullptr; };
+  api.createWithName = [](const std::string&) { return std::make_shared<Watch>(); };
+  api.setCallback = [](const PLUReachabilityApi::Handle&, PLUReachabilityApi::Callback) {
+    return true;
+  };
+  api.scheduleWithRunLoop = [](const PLUReachabilityApi::Handle&,
+                               const std::shared_ptr<EventLoop>&) { return true; };
+  api.unscheduleFromRunLoop = [](const PLUReachabilityApi::Handle&,
+                                 const std::shared_ptr<EventLoop>&) { return true; };
+  api.release = [](const PLUReachabilityApi::Handle&) {};
   return api;
 }
 
@@ -86,7 +95,7 @@ struct Fixture {
     options.platform = platform;
     options.worker = PLU::thread();
     options.endpoints = endpoints;
-    options.reachabilityApi = noReachabilityWatch();
+    options.reachabilityApi = silentReachabilityWatch();
     auto dispatcher = PLUBatchingDispatcher::create(store, std::move(options));
     dispatcher->setDispatchInterval(0);  // measured dispatches only
     return dispatcher;
