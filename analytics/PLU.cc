@@ -1,6 +1,7 @@
 #include "loomset/PLU.h"
 
 #include "Library/Util/platform/NoDestructor.h"
+#include "analytics/PLUDataStore.h"
 #include "analytics/PLUDispatcher.h"
 #include "analytics/PLUInstanceControl.h"
 #include "analytics/PLULog.h"
@@ -99,6 +100,14 @@ std::shared_ptr<EventLoop> PLU::thread() {
   static NoDestructor<std::shared_ptr<EventLoop>> loop(
       std::make_shared<AsioEventLoop>("PLUThread"));
   return *loop;
+}
+
+void PLU::applicationWillResignActive() {
+  PLUDataStore::saveAllStores();
+}
+
+void PLU::applicationWillTerminate() {
+  PLUDataStore::saveAllStores();
 }
 
 PLU::PLU(std::shared_ptr<const Platform> platform) : platform_(std::move(platform)) {

@@ -40,6 +40,10 @@ class LOOMSET_EXPORT PLU {
   static std::shared_ptr<PLULogger> sharedLogger();
   // The analytics worker thread ("PLUThread"), created on first request, alive for the process.
   static std::shared_ptr<EventLoop> thread();
+  // The application calls these when it is about to resign active or to terminate: every hit
+  // store saves what it holds.
+  static void applicationWillResignActive();
+  static void applicationWillTerminate();
 
   // The tracker of that name; created with the tracking id as its "&tid" when new (the tracking
   // id is ignored for an existing tracker). Nil for a blank name or without a dispatcher.

@@ -18,6 +18,7 @@
 #include "analytics/PLUDataStore.h"
 #include "analytics/PLULog.h"
 #include "loomset/Collections.h"
+#include "loomset/PLU.h"
 #include "loomset/Scalars.h"
 #include "loomset/platform/EventLoop.h"
 #include "support/PLURecording.h"
@@ -432,6 +433,19 @@ TEST_F(PLUDataStoreTest, SavesOnTheWorkerShareACommit) {
   worker_->postAndWait([] {});
   worker_->postAndWait([] {});
   EXPECT_EQ(committedRows(file), 4);
+}
+
+TEST_F(PLUDataStoreTest, SavesWhenTheApplicationResignsActiveOrTerminates) {
+  auto store = open();
+  ASSERT_TRUE(store->isSetUp());
+  const std::string file = libraryFile("kestrel-v3.sql");
+  worker_->postAndWait([&] { store->addHit(makeHit(now(), "unsaved")); });
+  EXPECT_EQ(committedRows(file), 0);
+  PLU::applicationWillResignActive();
+  EXPECT_EQ(committedRows(file), 1);
+  worker_->postAndWait([&] { store->addHit(makeHit(now(), "unsaved")); });
+  PLU::applicationWillTerminate();
+  EXPECT_EQ(committedRows(file), 2);
 }
 
 TEST_F(PLUDataStoreTest, ConcurrentCallersAllReachTheStore) {
