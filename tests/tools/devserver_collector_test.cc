@@ -255,7 +255,10 @@ TEST_F(DevServerContainers, RefusesMalformedRequestsAndBrokenFiles) {
   std::string bytes;
   broken.SerializePartialToString(&bytes);
   testing::writeFile(dir_.file("broken"), bytes);
-  fetch("/r?id=broken&v=i1", 500);
+  const ServerResponse incomplete = containers_.respond(request("GET", "/r?id=broken&v=i1"));
+  EXPECT_EQ(incomplete.status, 500);
+  EXPECT_NE(incomplete.body.find("missing macro[0].function"), std::string::npos)
+      << incomplete.body;
   testing::writeFile(dir_.file("garbage"), "\xff\xff\xff\xff");
   fetch("/r?id=garbage&v=i1", 500);
 }

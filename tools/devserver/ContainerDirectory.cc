@@ -84,10 +84,13 @@ ServerResponse ContainerDirectory::respond(const ServerRequest& request) const {
   if (query.contains("pv") && query.at("pv") == answer.fingerprint()) return protobuf(answer);
 
   MOXPResource* resource = answer.mutable_resource();
-  if (!resource->ParseFromString(*bytes) || !resource->IsInitialized()) {
-    return ServerResponse::text(500, path +
-                                         " is not a serving resource (compile it with "
-                                         "`loomset compile`)\n");
+  if (!resource->ParsePartialFromString(*bytes)) {
+    return ServerResponse::text(
+        500, path + " is not a serving resource (compile it with `loomset compile`)\n");
+  }
+  if (!resource->IsInitialized()) {
+    return ServerResponse::text(500, path + " is an incomplete serving resource (missing " +
+                                         resource->InitializationErrorString() + ")\n");
   }
   return protobuf(answer);
 }
