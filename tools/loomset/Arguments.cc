@@ -2,7 +2,7 @@
 
 namespace loomset::tools {
 
-Arguments Arguments::parse(const std::vector<std::string>& args, const OptionSpec& spec) {
+Arguments Arguments::parse(const std::vector<std::string>& args, const OptionSpec& known) {
   Arguments out;
   bool optionsEnded = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -21,12 +21,12 @@ Arguments Arguments::parse(const std::vector<std::string>& args, const OptionSpe
       name = arg.substr(0, eq);
       inlineValue = arg.substr(eq + 1);
     }
-    if (spec.flags.count(name)) {
+    if (known.flags.count(name)) {
       if (inlineValue) throw UsageError(name + " takes no value");
       out.flags_.insert(name);
       continue;
     }
-    if (!spec.withValue.count(name)) throw UsageError("unknown option " + name);
+    if (!known.withValue.count(name)) throw UsageError("unknown option " + name);
     std::string value;
     if (inlineValue) {
       value = *inlineValue;
@@ -36,7 +36,7 @@ Arguments Arguments::parse(const std::vector<std::string>& args, const OptionSpe
       throw UsageError(name + " needs a value");
     }
     auto& list = out.values_[name];
-    if (!list.empty() && !spec.repeatable.count(name)) throw UsageError(name + " given twice");
+    if (!list.empty() && !known.repeatable.count(name)) throw UsageError(name + " given twice");
     list.push_back(std::move(value));
   }
   return out;

@@ -29,7 +29,7 @@ class Arguments {
  public:
   // Throws UsageError for an unknown option, a missing value, or a non-repeatable option given
   // twice.
-  static Arguments parse(const std::vector<std::string>& args, const OptionSpec& spec);
+  static Arguments parse(const std::vector<std::string>& args, const OptionSpec& known);
 
   const std::vector<std::string>& positionals() const { return positionals_; }
   std::optional<std::string> value(const std::string& option) const;

@@ -241,15 +241,15 @@ class StepRunner {
   JsonLinesWriter& out_;
 };
 
-std::pair<std::string, Json> parseMacroHandler(const std::string& spec) {
-  const auto eq = spec.find('=');
+std::pair<std::string, Json> parseMacroHandler(const std::string& option) {
+  const auto eq = option.find('=');
   if (eq == std::string::npos || eq == 0) {
-    throw UsageError("--macro-handler takes NAME=JSON, not \"" + spec + "\"");
+    throw UsageError("--macro-handler takes NAME=JSON, not \"" + option + "\"");
   }
   try {
-    return {spec.substr(0, eq), parseStrictJson(spec.substr(eq + 1))};
+    return {option.substr(0, eq), parseStrictJson(option.substr(eq + 1))};
   } catch (const JsonInputError& e) {
-    throw UsageError("--macro-handler " + spec.substr(0, eq) +
+    throw UsageError("--macro-handler " + option.substr(0, eq) +
                      ": the value is not JSON: " + e.what());
   }
 }
@@ -279,8 +279,8 @@ int runMain(const std::vector<std::string>& args) {
     MOXLog::logger()->setLogLevel(*named);
   }
   std::vector<std::pair<std::string, Json>> macroHandlers;
-  for (const std::string& spec : parsed.values("--macro-handler")) {
-    macroHandlers.push_back(parseMacroHandler(spec));
+  for (const std::string& option : parsed.values("--macro-handler")) {
+    macroHandlers.push_back(parseMacroHandler(option));
   }
   std::ifstream stepsFile;
   if (const auto steps = parsed.value("--steps")) {
