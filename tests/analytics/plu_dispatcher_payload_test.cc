@@ -42,7 +42,6 @@ TEST(PLUPayload, PercentEncodingKeepsOnlyUnreservedCharacters) {
       {"\"<>\\^`{|}", "%22%3C%3E%5C%5E%60%7B%7C%7D"},
       {"\xC3\xA9\xE2\x82\xAC", "%C3%A9%E2%82%AC"},  // UTF-8 bytes, upper-case hex
       {"line\nfeed\t", "line%0Afeed%09"},
-      {std::string("nul\0x", 5).c_str(), "nul"},
   };
   for (const Case& c : cases) EXPECT_EQ(plu_percentEncode(c.in), c.out) << c.in;
   EXPECT_EQ(plu_percentEncode(std::string("a\0b", 3)), "a%00b");
