@@ -26,33 +26,21 @@ namespace {
 using namespace testing;
 using Params = std::vector<std::pair<std::string, ValuePtr>>;
 
-ValuePtr run(MOXFunctionCallImplementation&& impl, const Params& params = {}) {
-  MOXParameterMap map;
-  for (const auto& [key, value] : params) map.append(key, value);
-  return impl.evaluate(map);
-}
-
-std::string textOf(const ValuePtr& value) {
-  EXPECT_NE(value, MOXTypes::defaultValue());
-  EXPECT_EQ(value->type(), MOXPValue::String);
-  return value->string();
-}
-
 TEST(PlatformMacros, ApplicationAndDeviceFactsComeFromThePlatformBundle) {
   ScopedPlatform platform;  // see ScopedPlatform.h for the facts it installs
   ScopedRecordingLogger log;
-  EXPECT_EQ(textOf(run(MOXAppId())), "org.loomset.tests");
-  EXPECT_EQ(textOf(run(MOXAppName())), "LoomsetTests");
-  EXPECT_EQ(textOf(run(MOXAppVersion())), "1.0");
-  EXPECT_EQ(textOf(run(MOXDeviceName())), "x86_64");
-  EXPECT_EQ(textOf(run(MOXOsVersion())), "6.1.0");
-  EXPECT_EQ(textOf(run(MOXSdkVersion())), "6.1.0");
-  EXPECT_EQ(textOf(run(MOXPlatform())), "iOS");
-  EXPECT_EQ(textOf(run(MOXResolution())), "2048x1536");
-  EXPECT_EQ(textOf(run(MOXLanguage())), "en-us");
-  EXPECT_EQ(textOf(run(MOXWenVersionMacro())), "3.17");
-  EXPECT_EQ(textOf(run(MOXContainerVersionMacro("v12"))), "v12");
-  const ValuePtr rv = run(MOXRuntimeVersion());
+  EXPECT_EQ(stringResult(evaluateDirectly(MOXAppId())), "org.loomset.tests");
+  EXPECT_EQ(stringResult(evaluateDirectly(MOXAppName())), "LoomsetTests");
+  EXPECT_EQ(stringResult(evaluateDirectly(MOXAppVersion())), "1.0");
+  EXPECT_EQ(stringResult(evaluateDirectly(MOXDeviceName())), "x86_64");
+  EXPECT_EQ(stringResult(evaluateDirectly(MOXOsVersion())), "6.1.0");
+  EXPECT_EQ(stringResult(evaluateDirectly(MOXSdkVersion())), "6.1.0");
+  EXPECT_EQ(stringResult(evaluateDirectly(MOXPlatform())), "iOS");
+  EXPECT_EQ(stringResult(evaluateDirectly(MOXResolution())), "2048x1536");
+  EXPECT_EQ(stringResult(evaluateDirectly(MOXLanguage())), "en-us");
+  EXPECT_EQ(stringResult(evaluateDirectly(MOXWenVersionMacro())), "3.17");
+  EXPECT_EQ(stringResult(evaluateDirectly(MOXContainerVersionMacro("v12"))), "v12");
+  const ValuePtr rv = evaluateDirectly(MOXRuntimeVersion());
   EXPECT_EQ(rv->type(), MOXPValue::Integer);
   EXPECT_EQ(rv->integer(), 107577340);
   EXPECT_TRUE(log->lines().empty());
@@ -62,7 +50,7 @@ TEST(PlatformMacros, MissingFactsFallBackOrAnswerTheDefaultValue) {
   ScopedRecordingLogger log;
   {
     ScopedPlatform platform([](Platform& p) { p.application.name = ""; });
-    EXPECT_EQ(textOf(run(MOXAppName())), "org.loomset.tests");
+    EXPECT_EQ(stringResult(evaluateDirectly(MOXAppName())), "org.loomset.tests");
   }
   EXPECT_TRUE(log->lines().empty());
   {
@@ -73,17 +61,17 @@ TEST(PlatformMacros, MissingFactsFallBackOrAnswerTheDefaultValue) {
       p.device.model = "";
       p.device.preferredLanguages.clear();
     });
-    EXPECT_EQ(run(MOXAppName()), MOXTypes::defaultValue());
+    EXPECT_EQ(evaluateDirectly(MOXAppName()), MOXTypes::defaultValue());
     EXPECT_TRUE(log->contains("Application name cannot be retrieved."));
     // An unknown platform text converts as a missing one, with the conversion's line.
     log->clear();
-    EXPECT_EQ(run(MOXAppId()), MOXTypes::defaultValue());
-    EXPECT_EQ(run(MOXAppVersion()), MOXTypes::defaultValue());
-    EXPECT_EQ(run(MOXDeviceName()), MOXTypes::defaultValue());
+    EXPECT_EQ(evaluateDirectly(MOXAppId()), MOXTypes::defaultValue());
+    EXPECT_EQ(evaluateDirectly(MOXAppVersion()), MOXTypes::defaultValue());
+    EXPECT_EQ(evaluateDirectly(MOXDeviceName()), MOXTypes::defaultValue());
     EXPECT_EQ(log->count("Converting to Value from unknown object type"), 3);
     // No preferred language is a silent failure.
     log->clear();
-    EXPECT_EQ(run(MOXLanguage()), MOXTypes::defaultValue());
+    EXPECT_EQ(evaluateDirectly(MOXLanguage()), MOXTypes::defaultValue());
     EXPECT_TRUE(log->lines().empty());
   }
 }
@@ -107,11 +95,11 @@ TEST(PlatformMacros, LanguageIsTheFirstPreferredOneLowerCased) {
 TEST(PlatformMacros, TimeIsTruncatedMillisecondsOfThePlatformClock) {
   ScopedPlatform platform;
   platform.clock().setNowMillis(1700000000123.9);
-  ValuePtr t = run(MOXTime());
+  ValuePtr t = evaluateDirectly(MOXTime());
   EXPECT_EQ(t->type(), MOXPValue::Integer);
   EXPECT_EQ(t->integer(), 1700000000123);
   platform.clock().advance(1000.0);
-  EXPECT_EQ(run(MOXTime())->integer(), 1700000001123);
+  EXPECT_EQ(evaluateDirectly(MOXTime())->integer(), 1700000001123);
 }
 
 class AdvertisingIdTest : public ::testing::Test {
@@ -128,34 +116,35 @@ class AdvertisingIdTest : public ::testing::Test {
 
 TEST_F(AdvertisingIdTest, WithoutAProviderIdsAreDefaultAndTrackingIsOff) {
   PLUAdvertisingIdAccess::setShared(nullptr);
-  EXPECT_EQ(run(MOXAdvertiserId()), MOXTypes::defaultValue());
-  EXPECT_EQ(run(MOXAdvertiserIdFixed()), MOXTypes::defaultValue());
-  EXPECT_EQ(run(MOXMobileCliquetUniqueIdMacro()), MOXTypes::defaultValue());
-  const ValuePtr ate = run(MOXAdvertisingTrackingEnabledMacro());
+  EXPECT_EQ(evaluateDirectly(MOXAdvertiserId()), MOXTypes::defaultValue());
+  EXPECT_EQ(evaluateDirectly(MOXAdvertiserIdFixed()), MOXTypes::defaultValue());
+  EXPECT_EQ(evaluateDirectly(MOXMobileCliquetUniqueIdMacro()), MOXTypes::defaultValue());
+  const ValuePtr ate = evaluateDirectly(MOXAdvertisingTrackingEnabledMacro());
   EXPECT_EQ(ate->type(), MOXPValue::Boolean);
   EXPECT_FALSE(ate->boolean());
   // An incomplete registration counts as none.
   auto partial = std::make_shared<PLUAdvertisingIdAccess>();
   partial->retrieveId = [] { return std::optional<std::string>("ID"); };
   PLUAdvertisingIdAccess::setShared(partial);
-  EXPECT_EQ(run(MOXAdvertiserId()), MOXTypes::defaultValue());
+  EXPECT_EQ(evaluateDirectly(MOXAdvertiserId()), MOXTypes::defaultValue());
   EXPECT_TRUE(log->lines().empty());
 }
 
 TEST_F(AdvertisingIdTest, ARegisteredProviderAnswersAllFourMacros) {
   provide("6D92078A-8246-4BA4-AE5B-76104861E7DC", true);
   EXPECT_EQ(MOXAdvertiserIdFixed::functionId(), "_aid");
-  for (const ValuePtr& id : {run(MOXAdvertiserId()), run(MOXAdvertiserIdFixed()),
-                             run(MOXMobileCliquetUniqueIdMacro())}) {
-    EXPECT_EQ(textOf(id), "6D92078A-8246-4BA4-AE5B-76104861E7DC");
+  for (const ValuePtr& id :
+       {evaluateDirectly(MOXAdvertiserId()), evaluateDirectly(MOXAdvertiserIdFixed()),
+        evaluateDirectly(MOXMobileCliquetUniqueIdMacro())}) {
+    EXPECT_EQ(stringResult(id), "6D92078A-8246-4BA4-AE5B-76104861E7DC");
   }
-  EXPECT_TRUE(run(MOXAdvertisingTrackingEnabledMacro())->boolean());
+  EXPECT_TRUE(evaluateDirectly(MOXAdvertisingTrackingEnabledMacro())->boolean());
 
   provide("", false);
-  EXPECT_EQ(run(MOXAdvertiserId()), MOXTypes::defaultValue());
-  EXPECT_FALSE(run(MOXAdvertisingTrackingEnabledMacro())->boolean());
+  EXPECT_EQ(evaluateDirectly(MOXAdvertiserId()), MOXTypes::defaultValue());
+  EXPECT_FALSE(evaluateDirectly(MOXAdvertisingTrackingEnabledMacro())->boolean());
   provide(std::nullopt, true);
-  EXPECT_EQ(run(MOXMobileCliquetUniqueIdMacro()), MOXTypes::defaultValue());
+  EXPECT_EQ(evaluateDirectly(MOXMobileCliquetUniqueIdMacro()), MOXTypes::defaultValue());
   EXPECT_TRUE(log->lines().empty());
 }
 
@@ -164,22 +153,25 @@ TEST(ClickReferrerMacro, AnswersRecordedReferrersAndTheirComponents) {
   MOXClickReferrerUtil::clearCache();
   MOXClickReferrerUtil::addClickReferrer("conv=123&gclid=abc%20d");
   platform.runUntilIdle();
-  EXPECT_EQ(textOf(run(MOXCliquetClickReferrer(), {{"conversion_id", strValue("123")}})),
+  EXPECT_EQ(stringResult(
+                evaluateDirectly(MOXCliquetClickReferrer(), {{"conversion_id", strValue("123")}})),
             "conv=123&gclid=abc%20d");
-  EXPECT_EQ(textOf(run(MOXCliquetClickReferrer(),
-                       {{"conversion_id", intValue(123)}, {"component", strValue("gclid")}})),
-            "abc d");
+  EXPECT_EQ(
+      stringResult(evaluateDirectly(MOXCliquetClickReferrer(), {{"conversion_id", intValue(123)},
+                                                                {"component", strValue("gclid")}})),
+      "abc d");
   // Survives a cleared cache through the file.
   MOXClickReferrerUtil::clearCache();
-  EXPECT_EQ(textOf(run(MOXCliquetClickReferrer(),
-                       {{"conversion_id", strValue("123")}, {"component", strValue("conv")}})),
-            "123");
+  EXPECT_EQ(
+      stringResult(evaluateDirectly(MOXCliquetClickReferrer(), {{"conversion_id", strValue("123")},
+                                                                {"component", strValue("conv")}})),
+      "123");
 
   ScopedRecordingLogger log;
-  EXPECT_EQ(run(MOXCliquetClickReferrer(), {{"conversion_id", strValue("999")}}),
+  EXPECT_EQ(evaluateDirectly(MOXCliquetClickReferrer(), {{"conversion_id", strValue("999")}}),
             MOXTypes::defaultValue());
-  EXPECT_EQ(run(MOXCliquetClickReferrer(),
-                {{"conversion_id", strValue("123")}, {"component", strValue("nope")}}),
+  EXPECT_EQ(evaluateDirectly(MOXCliquetClickReferrer(),
+                             {{"conversion_id", strValue("123")}, {"component", strValue("nope")}}),
             MOXTypes::defaultValue());
   EXPECT_EQ(log->messages(kMOXLogLevelError).size(), 0u);
   MOXClickReferrerUtil::clearCache();

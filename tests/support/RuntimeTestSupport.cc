@@ -1,5 +1,7 @@
 #include "support/RuntimeTestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include "loomset/MOXTypes.h"
 
 namespace loomset::testing {
@@ -230,6 +232,18 @@ MOXPRule* ServingResourceBuilder::addRule() {
 
 std::string ServingResourceBuilder::bytes() const {
   return resource_.SerializeAsString();
+}
+
+ValuePtr evaluateDirectly(MOXFunctionCallImplementation& implementation, const Props& parameters) {
+  MOXParameterMap map;
+  for (const auto& [key, value] : parameters) map.append(key, value);
+  return implementation.evaluate(map);
+}
+
+std::string stringResult(const ValuePtr& value) {
+  EXPECT_NE(value, MOXTypes::defaultValue());
+  EXPECT_EQ(value->type(), MOXPValue::String);
+  return value->string();
 }
 
 }  // namespace loomset::testing

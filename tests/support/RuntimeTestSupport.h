@@ -37,6 +37,16 @@ MOXExpandedFunctionCallPtr dataLayerMacro(const std::string& name, const std::st
 MOXExpandedFunctionCallPtr predicateCall(const std::string& functionId, ValuePtr arg0,
                                          ValuePtr arg1);
 
+// Evaluates an implementation directly with the given parameters, outside any runtime.
+ValuePtr evaluateDirectly(MOXFunctionCallImplementation& implementation,
+                          const Props& parameters = {});
+inline ValuePtr evaluateDirectly(MOXFunctionCallImplementation&& implementation,
+                                 const Props& parameters = {}) {
+  return evaluateDirectly(implementation, parameters);
+}
+// The text of a String result; any other result fails the calling test.
+std::string stringResult(const ValuePtr& value);
+
 // A macro implementation that counts its evaluations and answers `body` (its "value" parameter
 // by default).
 class CountingMacro : public MOXFunctionCallImplementation {
