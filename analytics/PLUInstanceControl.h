@@ -2,7 +2,7 @@
 // dispatcher a new facade gets, and starting over with a new facade.
 #pragma once
 
-#include "analytics/PLUDispatcher.h"
+#include "analytics/dispatch/PLUDispatcher.h"
 
 namespace loomset {
 

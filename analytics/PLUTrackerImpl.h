@@ -8,9 +8,9 @@
 #include <mutex>
 #include <string>
 
-#include "analytics/PLUDispatcher.h"
-#include "analytics/PLUTokenBucket.h"
-#include "analytics/PLUTrackerModel.h"
+#include "analytics/dispatch/PLUDispatcher.h"
+#include "analytics/model/PLUTokenBucket.h"
+#include "analytics/model/PLUTrackerModel.h"
 #include "loomset/PLUTracker.h"
 
 namespace loomset {

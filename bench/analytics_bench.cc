@@ -5,8 +5,8 @@
 #include <atomic>
 #include <memory>
 
-#include "analytics/PLUDispatcher.h"
-#include "analytics/PLUModelEnvironment.h"
+#include "analytics/dispatch/PLUDispatcher.h"
+#include "analytics/model/PLUModelEnvironment.h"
 #include "analytics/PLUTrackerImpl.h"
 #include "loomset/PLUFields.h"
 #include "loomset/platform/Platform.h"

@@ -14,11 +14,11 @@
 #include <thread>
 #include <vector>
 
-#include "analytics/PLUBatchingDispatcher.h"
-#include "analytics/PLUHitRequest.h"
-#include "analytics/PLUModelEnvironment.h"
-#include "analytics/PLUPayload.h"
-#include "analytics/PLUTrackerModel.h"
+#include "analytics/dispatch/PLUBatchingDispatcher.h"
+#include "analytics/dispatch/PLUHitRequest.h"
+#include "analytics/model/PLUModelEnvironment.h"
+#include "analytics/dispatch/PLUPayload.h"
+#include "analytics/model/PLUTrackerModel.h"
 #include "loomset/PLU.h"
 #include "loomset/PLUFields.h"
 #include "loomset/PLULogger.h"

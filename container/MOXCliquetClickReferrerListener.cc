@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "container/MOXClickReferrerUtil.h"
+#include "runtime/macros/MOXClickReferrerUtil.h"
 #include "loomset/Objects.h"
 
 namespace loomset {

@@ -1,6 +1,6 @@
 #include "container/MOXNetReachability.h"
 
-#include "container/HostRouteWatcher.h"
+#include "Library/Util/platform/HostRouteWatcher.h"
 #include "loomset/platform/Platform.h"
 
 namespace loomset {

@@ -17,6 +17,8 @@
 #include <mutex>
 #include <string>
 
+#include "loomset/platform/ReachabilityWatcher.h"
+
 namespace loomset {
 
 enum MOXNetReachabilityStatus : std::int32_t {
@@ -26,32 +28,7 @@ enum MOXNetReachabilityStatus : std::int32_t {
   kMOXNetReachabilityStatusReachableViaWWAN = 3,  // reachable over the cellular network
 };
 
-// Reachability flags, with the platform's values.
-inline constexpr std::uint32_t kMOXReachabilityFlagTransientConnection = 1u << 0;
-inline constexpr std::uint32_t kMOXReachabilityFlagReachable = 1u << 1;
-inline constexpr std::uint32_t kMOXReachabilityFlagConnectionRequired = 1u << 2;
-inline constexpr std::uint32_t kMOXReachabilityFlagConnectionOnTraffic = 1u << 3;
-inline constexpr std::uint32_t kMOXReachabilityFlagInterventionRequired = 1u << 4;
-inline constexpr std::uint32_t kMOXReachabilityFlagConnectionOnDemand = 1u << 5;
-inline constexpr std::uint32_t kMOXReachabilityFlagIsLocalAddress = 1u << 16;
-inline constexpr std::uint32_t kMOXReachabilityFlagIsDirect = 1u << 17;
-inline constexpr std::uint32_t kMOXReachabilityFlagIsWWAN = 1u << 18;
-
 MOXNetReachabilityStatus MOXNetReachabilityStatusFor(std::uint32_t flags);
-
-// The platform service that observes one host. `start` answers false when it cannot observe.
-class MOXReachabilityWatcher {
- public:
-  using FlagsCallback = std::function<void(std::uint32_t flags)>;
-  virtual ~MOXReachabilityWatcher() = default;
-  virtual bool start(FlagsCallback callback) = 0;
-  // No callback runs after `stop` returns, except one already running on another thread.
-  virtual void stop() = 0;
-};
-
-// Makes the watcher for a host; nothing when none can be made for it.
-using MOXReachabilityWatcherFactory =
-    std::function<std::unique_ptr<MOXReachabilityWatcher>(const std::string& host)>;
 
 class MOXNetReachability : public std::enable_shared_from_this<MOXNetReachability> {
  public:

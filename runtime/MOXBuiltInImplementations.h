@@ -1,5 +1,7 @@
-// The implementations every runtime registers when it is built. Further built-in macros and tags
-// join the lists in MOXBuiltInImplementations.cc.
+// The implementations every runtime registers when it is built. Declared here, beside the runtime
+// that calls it, and defined by the container half (container/MOXBuiltInImplementations.cc),
+// which sits above the tags: so the runtime never includes a tag, and the delivering tags can
+// reach the analytics half without the runtime depending on it.
 #pragma once
 
 #include <memory>

@@ -7,7 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Library/Util/PropertyListConversion.h"
+#include "foundation/PropertyListConversion.h"
 #include "loomset/MOXLog.h"
 #include "loomset/MOXSerialization.h"
 #include "loomset/Objects.h"

@@ -7,7 +7,7 @@
 
 #include "loomset/MOXLog.h"
 #include "loomset/Objects.h"
-#include "values/NumberScanning.h"
+#include "foundation/NumberScanning.h"
 
 namespace loomset {
 

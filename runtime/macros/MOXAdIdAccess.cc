@@ -1,6 +1,6 @@
 #include "runtime/macros/MOXAdIdAccess.h"
 
-#include "loomset/PLUAdvertisingIdAccess.h"
+#include "loomset/platform/PLUAdvertisingIdAccess.h"
 
 namespace loomset {
 

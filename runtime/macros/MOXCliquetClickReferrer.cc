@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "container/MOXClickReferrerUtil.h"
+#include "runtime/macros/MOXClickReferrerUtil.h"
 #include "loomset/MOXTypes.h"
 #include "runtime/macros/MOXMacroValues.h"
 

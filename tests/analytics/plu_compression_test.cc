@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "analytics/PLUCompressionUtil.h"
+#include "analytics/dispatch/PLUCompressionUtil.h"
 #include "support/PLUCollector.h"
 
 namespace loomset {

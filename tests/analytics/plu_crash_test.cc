@@ -7,9 +7,9 @@
 #include <stdexcept>
 #include <thread>
 
-#include "analytics/PLUError.h"
-#include "analytics/PLUExceptionParser.h"
-#include "analytics/PLUUncaughtExceptionHandler.h"
+#include "analytics/store/PLUError.h"
+#include "analytics/crash/PLUExceptionParser.h"
+#include "analytics/crash/PLUUncaughtExceptionHandler.h"
 #include "loomset/Exceptions.h"
 #include "loomset/PLU.h"
 #include "support/PLURecording.h"

@@ -13,9 +13,9 @@
 #include <mutex>
 #include <thread>
 
-#include "Library/Util/PropertyListConversion.h"
+#include "foundation/PropertyListConversion.h"
 #include "Library/Util/platform/FileUtil.h"
-#include "analytics/PLUDataStore.h"
+#include "analytics/store/PLUDataStore.h"
 #include "analytics/PLULog.h"
 #include "loomset/Collections.h"
 #include "loomset/PLU.h"

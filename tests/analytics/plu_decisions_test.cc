@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "analytics/PLUModelEnvironment.h"
-#include "analytics/PLUReachabilityChecker.h"
-#include "analytics/PLUSampling.h"
-#include "analytics/PLUTokenBucket.h"
-#include "analytics/PLUTrackerModel.h"
+#include "analytics/model/PLUModelEnvironment.h"
+#include "analytics/dispatch/PLUReachabilityChecker.h"
+#include "analytics/model/PLUSampling.h"
+#include "analytics/model/PLUTokenBucket.h"
+#include "analytics/model/PLUTrackerModel.h"
 #include "analytics/PLUUsageTracker.h"
 #include "loomset/MOXLog.h"
 #include "loomset/PLULogger.h"

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "analytics/PLUPayload.h"
+#include "analytics/dispatch/PLUPayload.h"
 #include "analytics/PLUUserDefaults.h"
 #include "loomset/PLUFields.h"
 #include "support/PLUCollector.h"

@@ -5,8 +5,8 @@
 #include <atomic>
 #include <string>
 
-#include "analytics/PLUPayload.h"
-#include "analytics/PLUURLConnection.h"
+#include "analytics/dispatch/PLUPayload.h"
+#include "analytics/dispatch/PLUURLConnection.h"
 #include "loomset/PLUFields.h"
 #include "support/PLUCollector.h"
 

@@ -8,7 +8,7 @@
 #include <optional>
 
 #include "Library/Util/http/CurlHttpClient.h"
-#include "analytics/PLUURLConnection.h"
+#include "analytics/dispatch/PLUURLConnection.h"
 #include "platform/WaitFor.h"
 #include "support/LocalHttpServer.h"
 

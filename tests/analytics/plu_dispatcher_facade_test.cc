@@ -5,7 +5,7 @@
 
 #include <future>
 
-#include "analytics/PLUBatchingDispatcher.h"
+#include "analytics/dispatch/PLUBatchingDispatcher.h"
 #include "analytics/PLUInstanceControl.h"
 #include "analytics/PLULog.h"
 #include "loomset/PLU.h"

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "analytics/PLUBatching.h"
-#include "analytics/PLUHitRequest.h"
-#include "analytics/PLUPayload.h"
+#include "analytics/dispatch/PLUBatching.h"
+#include "analytics/dispatch/PLUHitRequest.h"
+#include "analytics/dispatch/PLUPayload.h"
 #include "loomset/PLUFields.h"
 #include "support/PLUCollector.h"
 

@@ -5,9 +5,9 @@
 
 #include <fstream>
 
-#include "analytics/PLUAnalyticsPropertiesStore.h"
+#include "analytics/store/PLUAnalyticsPropertiesStore.h"
 #include "analytics/PLULog.h"
-#include "analytics/PLUSqlStore.h"
+#include "analytics/store/PLUSqlStore.h"
 #include "loomset/platform/EventLoop.h"
 #include "support/FakeClock.h"
 #include "support/PLURecording.h"

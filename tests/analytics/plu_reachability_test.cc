@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "analytics/PLUReachabilityChecker.h"
+#include "analytics/dispatch/PLUReachabilityChecker.h"
 #include "support/PLURecording.h"
 
 namespace loomset {

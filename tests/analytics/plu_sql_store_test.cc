@@ -11,7 +11,7 @@
 
 #include "Library/Util/platform/FileUtil.h"
 #include "analytics/PLULog.h"
-#include "analytics/PLUSqlStore.h"
+#include "analytics/store/PLUSqlStore.h"
 #include "support/PLURecording.h"
 #include "support/ScopedPlatform.h"
 #include "support/TempDir.h"

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "analytics/PLUUsageTracker.h"
-#include "analytics/PLUSampling.h"
+#include "analytics/model/PLUSampling.h"
 #include "analytics/PLUUserDefaults.h"
 #include "loomset/PLU.h"
-#include "loomset/PLUAdvertisingIdAccess.h"
+#include "loomset/platform/PLUAdvertisingIdAccess.h"
 #include "loomset/PLUDictionaryBuilder.h"
 #include "loomset/PLUFields.h"
 #include "loomset/PLUTrackedViewController.h"

@@ -3,8 +3,8 @@
 #include <map>
 #include <string>
 
-#include "Library/Util/MOXPropertyListUtil.h"
-#include "container/MOXClickReferrerUtil.h"
+#include "foundation/MOXPropertyListUtil.h"
+#include "runtime/macros/MOXClickReferrerUtil.h"
 #include "container/MOXCliquetClickReferrerListener.h"
 #include "loomset/Objects.h"
 #include "support/RecordingLogger.h"

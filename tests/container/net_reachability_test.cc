@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "container/HostRouteWatcher.h"
+#include "Library/Util/platform/HostRouteWatcher.h"
 #include "container/MOXNetReachability.h"
 #include "support/ScopedPlatform.h"
 

@@ -5,9 +5,9 @@
 #include <optional>
 #include <string>
 
-#include "container/MOXClickReferrerUtil.h"
+#include "runtime/macros/MOXClickReferrerUtil.h"
 #include "loomset/MOXTypes.h"
-#include "loomset/PLUAdvertisingIdAccess.h"
+#include "loomset/platform/PLUAdvertisingIdAccess.h"
 #include "runtime/macros/MOXAdvertiserId.h"
 #include "runtime/macros/MOXApplicationMacros.h"
 #include "runtime/macros/MOXCliquetClickReferrer.h"

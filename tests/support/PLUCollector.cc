@@ -5,7 +5,7 @@
 
 #include "Library/Util/http/CurlHttpClient.h"
 #include "analytics/PLULog.h"
-#include "analytics/PLUURLConnection.h"
+#include "analytics/dispatch/PLUURLConnection.h"
 #include "platform/WaitFor.h"
 
 namespace loomset::testing {

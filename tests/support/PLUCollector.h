@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "analytics/PLUBatchingDispatcher.h"
+#include "analytics/dispatch/PLUBatchingDispatcher.h"
 #include "loomset/PLUCollectorEndpoints.h"
 #include "support/LocalHttpServer.h"
 #include "support/PLURecording.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "analytics/PLUDispatcher.h"
+#include "analytics/dispatch/PLUDispatcher.h"
 #include "loomset/PLU.h"
 #include "loomset/PLULogger.h"
 #include "support/ScopedPlatform.h"

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "Library/Util/MOXAsyncUtil.h"
+#include "foundation/MOXAsyncUtil.h"
 #include "Library/Util/MOXDispatchUtil.h"
 #include "loomset/MOXManagerVersion.h"
 #include "loomset/Objects.h"

@@ -3,7 +3,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "Library/Util/MOXPropertyListUtil.h"
+#include "foundation/MOXPropertyListUtil.h"
 #include "loomset/Objects.h"
 #include "support/RecordingLogger.h"
 #include "support/ScopedPlatform.h"

@@ -1,0 +1,154 @@
+#include "analytics/crash/PLUUncaughtExceptionHandler.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "Library/Util/platform/NoDestructor.h"
+#include "analytics/crash/PLUExceptionParser.h"
+#include "analytics/PLULog.h"
+#include "loomset/PLU.h"
+#include "loomset/PLUDictionaryBuilder.h"
+
+namespace loomset {
+namespace {
+
+// A real-time bound on how long a dying process is kept alive; a test's fake clock must not
+// stretch it.
+constexpr auto kReportWait = std::chrono::seconds(5);
+
+struct HandlerState {
+  std::mutex installMu;
+  std::atomic<std::terminate_handler> previous{nullptr};
+  std::atomic<int> insideHandler{0};
+
+  std::mutex doneMu;
+  std::condition_variable doneCv;
+  bool reportDone = false;  // guarded by doneMu
+};
+
+HandlerState& state() {
+  static NoDestructor<HandlerState> s;
+  return *s;
+}
+
+// A one-shot latch shared with the reporting thread, which may outlive the wait.
+struct Latch {
+  std::mutex mu;
+  std::condition_variable cv;
+  bool done = false;
+  void open() {
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      done = true;
+    }
+    cv.notify_all();
+  }
+  void waitUntil(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock<std::mutex> lock(mu);
+    cv.wait_until(lock, deadline, [this] { return done; });
+  }
+};
+
+// Dispatches until the store has nothing left to send for us, the dispatch fails, or the
+// deadline passes. Each completion re-dispatches, so the crash hit goes out even behind a
+// backlog of older hits.
+void dispatchUntilDone(const std::shared_ptr<PLU>& facade, const std::shared_ptr<Latch>& latch,
+                       std::chrono::steady_clock::time_point deadline) {
+  facade->dispatchWithCompletionHandler([facade, latch, deadline](PLUDispatchOutcome outcome) {
+    if (outcome == kPLUDispatchSent && std::chrono::steady_clock::now() < deadline) {
+      dispatchUntilDone(facade, latch, deadline);
+    } else {
+      latch->open();
+    }
+  });
+}
+
+// Sends the crash hit and dispatches. Runs on a thread of its own so that a lock held by the
+// crashing thread cannot hold the process past the deadline.
+void report(const std::shared_ptr<PLUExceptionInfo>& info, const std::shared_ptr<Latch>& latch,
+            std::chrono::steady_clock::time_point deadline) {
+  try {
+    auto facade = PLU::sharedInstance();
+    const std::string description = PLUExceptionParser::exceptionDescription(*info, 150);
+    const PLUHitMap hit =
+        PLUDictionaryBuilder::plu_exceptionWithDescription(description, true).build();
+    if (auto tracker = facade->plu_defaultTracker()) tracker->plu_send(hit);
+    dispatchUntilDone(facade, latch, deadline);
+  } catch (...) {
+    latch->open();
+  }
+}
+
+void markReportDone() {
+  auto& s = state();
+  {
+    std::lock_guard<std::mutex> lock(s.doneMu);
+    s.reportDone = true;
+  }
+  s.doneCv.notify_all();
+}
+
+}  // namespace
+
+void PLUInstallUncaughtExceptionHandler() {
+  auto& s = state();
+  std::lock_guard<std::mutex> lock(s.installMu);
+  const std::terminate_handler current = std::get_terminate();
+  if (current == &plu_terminateHandler) return;
+  s.previous.store(current);
+  std::set_terminate(&plu_terminateHandler);
+}
+
+void PLUUninstallUncaughtExceptionHandler() {
+  auto& s = state();
+  std::lock_guard<std::mutex> lock(s.installMu);
+  if (std::get_terminate() != &plu_terminateHandler) return;
+  std::set_terminate(s.previous.load());
+}
+
+void PLUUncaughtExceptionHandler(const std::exception_ptr& exception) noexcept {
+  auto& s = state();
+  const auto deadline = std::chrono::steady_clock::now() + kReportWait;
+  int expected = 0;
+  if (!s.insideHandler.compare_exchange_strong(expected, 1, std::memory_order_seq_cst)) {
+    try {
+      const PLUExceptionInfo info = PLUExceptionInfo::fromException(exception, false);
+      PLU_LOG_WARNING("Bailing on multiple uncaught exceptions: " +
+                      (exception ? info.name : std::string("nil")));
+    } catch (...) {
+    }
+    // A second crash must not end the process while the first one's hit is being sent.
+    std::unique_lock<std::mutex> lock(s.doneMu);
+    s.doneCv.wait_until(lock, deadline, [&s] { return s.reportDone; });
+    return;
+  }
+  if (!exception) {
+    markReportDone();
+    return;
+  }
+  try {
+    auto info =
+        std::make_shared<PLUExceptionInfo>(PLUExceptionInfo::fromException(exception, true));
+    PLU_LOG_WARNING("Uncaught exception: " + info->name +
+                    (info->reason.empty() ? std::string() : ": " + info->reason));
+    auto latch = std::make_shared<Latch>();
+    std::thread(report, info, latch, deadline).detach();
+    latch->waitUntil(deadline);
+  } catch (...) {
+  }
+  markReportDone();
+}
+
+void plu_terminateHandler() noexcept {
+  PLUUncaughtExceptionHandler(std::current_exception());
+  const std::terminate_handler previous = state().previous.load();
+  if (previous && previous != &plu_terminateHandler) previous();
+  std::abort();
+}
+
+}  // namespace loomset

@@ -1,0 +1,570 @@
+#include "analytics/dispatch/PLUBatchingDispatcher.h"
+
+#include <cmath>
+#include <map>
+
+#include "analytics/store/PLUAnalyticsPropertiesStore.h"
+#include "analytics/dispatch/PLUBatching.h"
+#include "analytics/store/PLUError.h"
+#include "analytics/dispatch/PLUHitRequest.h"
+#include "analytics/PLULog.h"
+#include "analytics/dispatch/PLUPayload.h"
+#include "analytics/dispatch/PLUURLConnection.h"
+#include "analytics/PLUUserDefaults.h"
+#include "loomset/PLU.h"
+#include "loomset/PLUFields.h"
+#include "loomset/platform/EventLoop.h"
+#include "loomset/platform/Platform.h"
+
+namespace loomset {
+
+struct PLUBatchingDispatcher::Observers {
+  std::mutex mu;
+  std::uint64_t nextId = 0;                               // guarded by mu
+  std::map<std::uint64_t, WillDispatchObserver> entries;  // guarded by mu
+};
+
+namespace {
+
+bool hasError(const PLUError& error) {
+  return !error.domain.empty() || error.code != 0;
+}
+
+std::string describeError(const PLUError& error) {
+  return PLUUtil::descriptionFromError(&error).value_or("unknown error");
+}
+
+std::string describeHit(const PLUHitMap& hit) {
+  std::string text = "{";
+  for (const auto& [key, value] : hit) {
+    if (text.size() > 1) text += "; ";
+    text += key + " = " + (value ? *value : std::string("<null>"));
+  }
+  return text + "}";
+}
+
+bool usesPlainHttp(const PLUStoredHit& hit) {
+  const auto it = hit.parameters.find(kPLUUseSecure);
+  return it != hit.parameters.end() && it->second && *it->second == kPLUHitFormatFalse;
+}
+
+std::shared_ptr<PLUUserDefaults> defaultUserDefaults(const Platform& platform) {
+  if (platform.directories.root().empty()) return nullptr;
+  return PLUUserDefaults::forLibraryDirectory(platform.directories.libraryDirectory());
+}
+
+// The library's route for the install-campaign hit: the facade's tracker of the hit's tracking id,
+// reached from a background thread.
+std::function<void(const PLUHitMap&)> defaultCampaignSender(std::shared_ptr<Executor> background) {
+  return [background](const PLUHitMap& hit) {
+    auto send = [hit] {
+      const auto tid = hit.find(kPLUTrackingId);
+      if (tid == hit.end() || !tid->second) return;
+      if (auto tracker = PLU::sharedInstance()->trackerWithTrackingId(*tid->second)) {
+        tracker->plu_send(hit);
+      }
+    };
+    if (background) {
+      background->execute(std::move(send));
+    } else {
+      send();
+    }
+  };
+}
+
+}  // namespace
+
+std::shared_ptr<PLUBatchingDispatcher> PLUBatchingDispatcher::dispatcher() {
+  return create(PLUDataStore::dataStore());
+}
+
+std::shared_ptr<PLUBatchingDispatcher> PLUBatchingDispatcher::create(
+    std::shared_ptr<PLUDataStore> dataStore) {
+  return create(std::move(dataStore), Options());
+}
+
+std::shared_ptr<PLUBatchingDispatcher> PLUBatchingDispatcher::create(
+    std::shared_ptr<PLUDataStore> dataStore, Options options) {
+  if (!dataStore) {
+    PLU_LOG_ERROR("Cannot create a dispatcher without a hit store.");
+    return nullptr;
+  }
+  auto dispatcher =
+      std::make_shared<PLUBatchingDispatcher>(Passkey(), std::move(dataStore), std::move(options));
+  dispatcher->start();
+  return dispatcher;
+}
+
+PLUBatchingDispatcher::PLUBatchingDispatcher(Passkey, std::shared_ptr<PLUDataStore> dataStore,
+                                             Options options)
+    : store_(std::move(dataStore)),
+      platform_(options.platform ? std::move(options.platform) : Platform::current()),
+      worker_(options.worker ? std::move(options.worker) : PLU::thread()),
+      httpClient_(options.httpClient ? std::move(options.httpClient) : HttpClient::shared()),
+      userDefaults_(options.userDefaults ? std::move(options.userDefaults)
+                                         : defaultUserDefaults(*platform_)),
+      attribution_(options.attribution ? std::move(options.attribution)
+                                       : PLUAdAttributionProvider::shared()),
+      sendCampaignHit_(options.sendCampaignHit ? std::move(options.sendCampaignHit)
+                                               : defaultCampaignSender(platform_->background)),
+      reachabilityApi_(std::move(options.reachabilityApi)),
+      tuning_(options.tuning),
+      requestBuilder_(
+          std::make_unique<PLURequestBuilder>(PLURequestBuilder::userAgentFor(platform_->device))),
+      observers_(std::make_shared<Observers>()),
+      propertiesStore_(std::move(options.propertiesStore)),
+      endpoints_(options.endpoints ? std::move(*options.endpoints)
+                                   : PLUCollectorEndpoints::shared()) {}
+
+PLUBatchingDispatcher::~PLUBatchingDispatcher() {
+  // Nothing else holds the dispatcher now, so its worker state is ours to tear down.
+  if (initialTimer_) initialTimer_->cancel();
+  if (timer_) timer_->cancel();
+  if (reachability_) {
+    reachability_->setDelegate({});
+    reachability_->stop();
+  }
+  if (connection_) connection_->cancel();
+}
+
+void PLUBatchingDispatcher::start() {
+  onWorker([](PLUBatchingDispatcher& self) {
+    self.watchCollectorHost();
+    // The periodic timer runs from the start too: otherwise a first dispatch that fails while
+    // hits stay stored would leave nothing to try again.
+    self.rescheduleDispatch();
+    self.initialDispatch();
+  });
+}
+
+void PLUBatchingDispatcher::onWorker(std::function<void(PLUBatchingDispatcher&)> work) {
+  if (worker_->isCurrent()) {
+    work(*this);
+    return;
+  }
+  worker_->post([self = shared_from_this(), work = std::move(work)] { work(*self); });
+}
+
+// Queueing.
+
+void PLUBatchingDispatcher::queueModel(PLUTrackerModel model) {
+  auto shared = std::make_shared<PLUTrackerModel>(std::move(model));
+  onWorker([shared](PLUBatchingDispatcher& self) {
+    auto hit = plu_buildHitForStorage(*shared, self.optOut());
+    if (hit) self.queueDispatchOnWorker(std::move(*hit));
+  });
+}
+
+void PLUBatchingDispatcher::queueDispatch(PLUHitMap hit) {
+  auto shared = std::make_shared<PLUHitMap>(std::move(hit));
+  onWorker(
+      [shared](PLUBatchingDispatcher& self) { self.queueDispatchOnWorker(std::move(*shared)); });
+}
+
+void PLUBatchingDispatcher::queueDispatchOnWorker(PLUHitMap hit) {
+  if (optOut()) return;
+  const auto tid = hit.find(kPLUTrackingId);
+  if (tid != hit.end() && tid->second && !tid->second->empty()) {
+    // Looked up here rather than at creation: the shared store is for the worker thread only.
+    if (!propertiesStore_) propertiesStore_ = PLUAnalyticsPropertiesStore::sharedInstance();
+    if (propertiesStore_) {
+      const auto cid = hit.find(kPLUClientId);
+      const std::string clientId = cid != hit.end() && cid->second ? *cid->second : std::string();
+      if (auto number = propertiesStore_->nextHitNumberForTrackingId(*tid->second, clientId)) {
+        hit[kPLUHitNumber] = std::move(*number);
+      }
+    }
+  }
+
+  PLUStoredHit stored;
+  const auto timestamp = hit.find("timestamp");
+  if (timestamp != hit.end()) {
+    if (timestamp->second) stored.timestamp = plu_parseHitTime(*timestamp->second);
+    if (!stored.timestamp) {
+      PLU_LOG_WARNING("Ignoring unreadable hit time: " + timestamp->second.value_or("<null>"));
+    }
+    hit.erase(timestamp);
+  }
+  if (!stored.timestamp) stored.timestamp = platform_->clock->nowSeconds();
+  stored.parameters = hit;
+  persist(std::move(stored));
+  checkIAdCampaignAttributionWithHitParameters(hit);
+}
+
+void PLUBatchingDispatcher::persist(PLUStoredHit hit) {
+  store_->addHit(hit);
+  PLU_LOG_VERBOSE("Saved hit: " + describeHit(hit.parameters));
+  setHasHits(true);
+  // Hits queued in one burst are made durable by one save, after the last of them: the save is
+  // posted behind the queueing work already waiting on the worker loop.
+  if (savePending_) return;
+  savePending_ = true;
+  worker_->post([weakSelf = weak_from_this()] {
+    if (auto self = weakSelf.lock()) self->saveQueuedHits();
+  });
+}
+
+void PLUBatchingDispatcher::saveQueuedHits() {
+  savePending_ = false;
+  PLUError error;
+  if (!store_->save(&error) && hasError(error)) {
+    PLU_LOG_ERROR("Failed to save hit: " + describeError(error));
+  }
+}
+
+// Switches.
+
+double PLUBatchingDispatcher::dispatchInterval() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return dispatchInterval_;
+}
+
+void PLUBatchingDispatcher::setDispatchInterval(double seconds) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (dispatchInterval_ == seconds) return;
+    dispatchInterval_ = seconds;
+  }
+  onWorker([](PLUBatchingDispatcher& self) { self.rescheduleDispatch(); });
+}
+
+bool PLUBatchingDispatcher::optOut() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return optOut_;
+}
+
+void PLUBatchingDispatcher::setOptOut(bool optOut) {
+  bool turnedOn = false;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    turnedOn = optOut && !optOut_;
+    optOut_ = optOut;
+  }
+  if (turnedOn) onWorker([](PLUBatchingDispatcher& self) { self.deleteAllHits(); });
+}
+
+void PLUBatchingDispatcher::setDryRun(bool dryRun) {
+  PLUURLConnection::setDryRun(dryRun);
+}
+
+void PLUBatchingDispatcher::setCollectorEndpoints(PLUCollectorEndpoints endpoints) {
+  auto shared = std::make_shared<PLUCollectorEndpoints>(std::move(endpoints));
+  onWorker([shared](PLUBatchingDispatcher& self) {
+    const bool newHost = shared->secureHost() != self.endpoints_.secureHost();
+    self.endpoints_ = *shared;
+    if (newHost) self.watchCollectorHost();
+  });
+}
+
+std::shared_ptr<void> PLUBatchingDispatcher::addWillDispatchObserver(
+    WillDispatchObserver observer) {
+  std::uint64_t id = 0;
+  {
+    std::lock_guard<std::mutex> lock(observers_->mu);
+    id = observers_->nextId++;
+    observers_->entries.emplace(id, std::move(observer));
+  }
+  std::weak_ptr<Observers> weakObservers = observers_;
+  return std::shared_ptr<void>(nullptr, [weakObservers, id](void*) {
+    if (auto observers = weakObservers.lock()) {
+      std::lock_guard<std::mutex> lock(observers->mu);
+      observers->entries.erase(id);
+    }
+  });
+}
+
+void PLUBatchingDispatcher::postWillDispatch() {
+  std::vector<WillDispatchObserver> observers;
+  {
+    std::lock_guard<std::mutex> lock(observers_->mu);
+    for (const auto& entry : observers_->entries) observers.push_back(entry.second);
+  }
+  for (const auto& observer : observers) observer(*this);
+}
+
+// Scheduling.
+
+bool PLUBatchingDispatcher::canDispatch() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return hostReachable_ && hasHits_;
+}
+
+bool PLUBatchingDispatcher::canScheduleDispatch() {
+  return dispatchInterval() > 0 && canDispatch();
+}
+
+void PLUBatchingDispatcher::setHasHits(bool hasHits) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (hasHits_ == hasHits) return;
+    hasHits_ = hasHits;
+  }
+  rescheduleDispatch();
+}
+
+void PLUBatchingDispatcher::setHostReachable(bool reachable) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (hostReachable_ == reachable) return;
+    hostReachable_ = reachable;
+  }
+  rescheduleDispatch();
+}
+
+void PLUBatchingDispatcher::reachability(PLUReachabilityChecker&, std::int32_t status) {
+  const bool reachable = status != kPLUReachabilityNotReachable;
+  onWorker([reachable](PLUBatchingDispatcher& self) { self.setHostReachable(reachable); });
+}
+
+void PLUBatchingDispatcher::watchCollectorHost() {
+  if (reachability_) {
+    reachability_->setDelegate({});
+    reachability_->stop();
+    reachability_.reset();
+  }
+  // A new host starts out reachable until its watch says otherwise.
+  setHostReachable(true);
+  std::weak_ptr<PLUReachabilityDelegate> delegate = shared_from_this();
+  reachability_ = PLUReachabilityChecker::create(delegate, endpoints_.secureHost());
+  if (!reachability_) return;
+  if (reachabilityApi_) reachability_->setReachabilityApi(*reachabilityApi_);
+  if (!reachability_->start()) {
+    PLU_LOG_WARNING("Unable to watch the reachability of " + endpoints_.secureHost() +
+                    "; dispatching regardless.");
+  }
+}
+
+void PLUBatchingDispatcher::cancelDispatch() {
+  if (initialTimer_) initialTimer_->cancel();
+  initialTimer_.reset();
+  if (timer_) timer_->cancel();
+  timer_.reset();
+}
+
+void PLUBatchingDispatcher::rescheduleDispatch() {
+  cancelDispatch();
+  if (!canScheduleDispatch()) return;
+  timer_ = worker_->postRepeating(dispatchInterval(), [weakSelf = weak_from_this()] {
+    if (auto self = weakSelf.lock()) self->timerFired();
+  });
+}
+
+void PLUBatchingDispatcher::initialDispatch() {
+  initialTimer_ = worker_->postAfter(kInitialDispatchDelay, [weakSelf = weak_from_this()] {
+    if (auto self = weakSelf.lock()) self->timerFired();
+  });
+}
+
+void PLUBatchingDispatcher::timerFired() {
+  if (canScheduleDispatch()) dispatch();
+}
+
+// Dispatching.
+
+PLUDispatcher::Completion PLUBatchingDispatcher::defaultCompletionHandler() {
+  // Drains the store batch after batch. The next dispatch is posted rather than run inside this
+  // one, so a long run of requests that cannot be built never deepens the stack.
+  return [weakSelf = weak_from_this()](PLUDispatchOutcome outcome) {
+    if (outcome != kPLUDispatchSent) return;
+    auto self = weakSelf.lock();
+    if (!self) return;
+    self->worker_->post([weakSelf] {
+      if (auto self = weakSelf.lock()) self->dispatch();
+    });
+  };
+}
+
+void PLUBatchingDispatcher::dispatch() {
+  dispatchWithCompletionHandler(nullptr);
+}
+
+void PLUBatchingDispatcher::dispatchWithCompletionHandler(Completion handler) {
+  if (handler) setDispatchInterval(-1);
+  Completion current = handler ? std::move(handler) : defaultCompletionHandler();
+  auto shared = std::make_shared<Completion>(std::move(current));
+  onWorker([shared](PLUBatchingDispatcher& self) { self.dispatchOnWorker(*shared); });
+}
+
+void PLUBatchingDispatcher::dispatchOnWorker(Completion handler) {
+  if (!canDispatch()) {
+    handler(kPLUDispatchNothingToSend);
+    return;
+  }
+  const double now = platform_->clock->nowSeconds();
+  if (serverBatchingDisabled_ && now - batchFailedTime_ > tuning_.batchRetryInterval) {
+    serverBatchingDisabled_ = false;
+  }
+  // One request at a time; its hits are still stored, so they must not go out twice.
+  if (connection_) {
+    handler(kPLUDispatchNothingToSend);
+    return;
+  }
+  std::vector<std::string> texts;
+  std::vector<PLUStoredHit> hits = hitsForDispatch(&texts);
+  if (hits.empty()) {
+    setHasHits(false);
+    handler(kPLUDispatchNothingToSend);
+    return;
+  }
+  postWillDispatch();
+
+  const bool secure = !usesPlainHttp(hits.front());
+  const bool single = hits.size() == 1;
+  const std::string url = single
+                              ? (secure ? endpoints_.httpsUrl() : endpoints_.httpUrl())
+                              : (secure ? endpoints_.httpsBatchUrl() : endpoints_.httpBatchUrl());
+  const std::string payload = plu_buildPayload(texts, tuning_.maxHitSize);
+
+  std::optional<HttpRequest> request;
+  // An empty payload means every hit was too large to send: nothing useful can go out for them.
+  const bool fits = tuning_.maxBodySize == 0 || payload.size() <= tuning_.maxBodySize;
+  if (!payload.empty() && fits) {
+    if (single && payload.size() < kMaxGetSizeBytes) {
+      request = requestBuilder_->requestGetUrl(url, payload);
+    } else {
+      request = requestBuilder_->requestPostUrl(
+          url, payload, single ? PLURequestBuilder::kCompressionNone : tuning_.compressionStrategy);
+    }
+    if (request && tuning_.maxBodySize != 0 && request->body.size() > tuning_.maxBodySize) {
+      request.reset();
+    }
+  }
+  if (!request) {
+    PLU_LOG_ERROR("Failed to generate request for hit(s).");
+    deleteHits(hits);
+    handler(kPLUDispatchSent);
+    return;
+  }
+
+  PLU_LOG_VERBOSE("Sending hit(s) " + request->method + ": " + request->url);
+  auto sentHits = std::make_shared<std::vector<PLUStoredHit>>(std::move(hits));
+  auto sharedHandler = std::make_shared<Completion>(std::move(handler));
+  connection_ = PLUURLConnection::create(
+      std::move(*request), worker_,
+      [weakSelf = weak_from_this(), sentHits, sharedHandler](const PLUURLConnectionResult& result) {
+        if (auto self = weakSelf.lock()) self->didSendHits(*sentHits, result, *sharedHandler);
+      },
+      httpClient_);
+  connection_->start();
+}
+
+std::vector<PLUStoredHit> PLUBatchingDispatcher::nextPendingHits() {
+  for (;;) {
+    const double cutoff = platform_->clock->nowSeconds() - tuning_.maxHitAge;
+    PLUError error;
+    std::vector<PLUStoredHit> hits = store_->fetchHitsWithLimit(tuning_.maxHitsPerDispatch, &error);
+    if (hits.empty()) {
+      if (hasError(error)) PLU_LOG_ERROR("Failed to load pending hits: " + describeError(error));
+      return hits;
+    }
+    std::vector<PLUStoredHit> stale;
+    std::vector<PLUStoredHit> fresh;
+    for (auto& hit : hits) {
+      (hit.timestamp && *hit.timestamp <= cutoff ? stale : fresh).push_back(std::move(hit));
+    }
+    if (stale.empty()) return fresh;
+    // A store that cannot delete would hand the same stale hits back forever.
+    if (!deleteHits(stale)) return fresh;
+  }
+}
+
+std::vector<PLUStoredHit> PLUBatchingDispatcher::hitsForDispatch(std::vector<std::string>* texts) {
+  std::vector<PLUStoredHit> pending = nextPendingHits();
+  if (pending.empty()) {
+    PLU_LOG_INFO("No pending hits.");
+    return pending;
+  }
+  const double now = platform_->clock->nowSeconds();
+  if (tuning_.batchingStrategy == kPLUBatchingNone || serverBatchingDisabled_) {
+    pending.resize(1);
+    texts->push_back(plu_parametersForHit(pending.front(), now));
+    return pending;
+  }
+  // One request never mixes plain and secure hits.
+  const bool plain = usesPlainHttp(pending.front());
+  std::vector<PLUStoredHit> hits;
+  for (auto& hit : pending) {
+    if (usesPlainHttp(hit) == plain) hits.push_back(std::move(hit));
+  }
+  std::vector<PLUBatchCandidate> candidates;
+  std::vector<std::string> allTexts;
+  for (const auto& hit : hits) {
+    allTexts.push_back(plu_parametersForHit(hit, now));
+    PLUBatchCandidate candidate;
+    candidate.encodedLength = allTexts.back().size();
+    candidate.timestamp = hit.timestamp;
+    const auto sc = hit.parameters.find(kPLUSessionControl);
+    if (sc != hit.parameters.end()) candidate.sessionControl = sc->second;
+    candidates.push_back(std::move(candidate));
+  }
+  std::optional<std::size_t> count =
+      plu_batchCount(tuning_.batchingStrategy, candidates, tuning_.maxBodySize);
+  if (!count) {
+    PLU_LOG_ERROR("unexpected batch strategy: " + std::to_string(tuning_.batchingStrategy));
+    count = 1;
+  }
+  const std::size_t n = std::min(std::max<std::size_t>(*count, 1), hits.size());
+  hits.resize(n);
+  allTexts.resize(n);
+  *texts = std::move(allTexts);
+  return hits;
+}
+
+void PLUBatchingDispatcher::didSendHits(const std::vector<PLUStoredHit>& hits,
+                                        const PLUURLConnectionResult& result,
+                                        const Completion& handler) {
+  if (!result.response) {
+    // Nothing reached the collector: the hits stay stored for the next timer tick.
+    connection_.reset();
+    PLU_LOG_INFO("Dispatch error: " + result.error.value_or("cancelled"));
+    handler(kPLUDispatchFailed);
+    return;
+  }
+  const int status = result.response->status;
+  if (hits.size() > 1 && !serverBatchingDisabled_ &&
+      (status == 302 || status == 404 || status == 502)) {
+    serverBatchingDisabled_ = true;
+    batchFailedTime_ = platform_->clock->nowSeconds();
+    PLU_LOG_INFO("Hit(s) not dispatched, falling back to non-batching mode: HTTP status " +
+                 std::to_string(status));
+    handler(kPLUDispatchFailed);
+    connection_.reset();
+    return;
+  }
+  // Any answer of the collector to these hits is final: resending would not change it.
+  deleteHits(hits);
+  connection_.reset();
+  PLU_LOG_INFO(std::to_string(hits.size()) + " hit(s) sent");
+  PLU_LOG_INFO("Hit(s) dispatched: HTTP status " + std::to_string(status));
+  handler(kPLUDispatchSent);
+}
+
+bool PLUBatchingDispatcher::deleteHits(const std::vector<PLUStoredHit>& hits) {
+  std::vector<PLUHitObjectId> ids;
+  ids.reserve(hits.size());
+  for (const auto& hit : hits) ids.push_back(hit.objectID);
+  const bool deleted = store_->deleteHitsWithIds(ids, nullptr);
+  // A count that failed (-1) is no reason to stop trying.
+  setHasHits(store_->hitCount(nullptr) != 0);
+  PLU_LOG_INFO("hit(s) Successfully deleted");
+  PLUError error;
+  if (!store_->save(&error) && hasError(error)) {
+    PLU_LOG_ERROR("Unable to save after deleting hit(s): " + describeError(error));
+  }
+  return deleted;
+}
+
+void PLUBatchingDispatcher::deleteAllHits() {
+  PLUError error;
+  if (!store_->deleteAllHits(&error) && hasError(error)) {
+    PLU_LOG_ERROR("Failed to delete all hits for opt-out: " + describeError(error));
+  }
+  PLUError saveError;
+  if (!store_->save(&saveError) && hasError(saveError)) {
+    PLU_LOG_ERROR("Failed to save after updating opt-out property and deleting pending hits: " +
+                  describeError(saveError));
+  }
+  setHasHits(false);
+}
+
+}  // namespace loomset

@@ -1,0 +1,106 @@
+#include "analytics/dispatch/PLUPayload.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "loomset/PLUFields.h"
+
+namespace loomset {
+namespace {
+
+bool staysUnencoded(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '_' || c == '.' || c == '~' || c == '\'';
+}
+
+}  // namespace
+
+std::string plu_percentEncode(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size() + text.size() / 2);
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (staysUnencoded(c)) {
+      out.push_back(ch);
+    } else if (c == ' ') {
+      out.push_back('+');
+    } else {
+      out.push_back('%');
+      out.push_back(kHex[c >> 4]);
+      out.push_back(kHex[c & 0x0F]);
+    }
+  }
+  return out;
+}
+
+std::string plu_encodeParameter(std::string_view key, std::string_view value) {
+  if (!key.empty() && key.front() == '&') key.remove_prefix(1);
+  std::string out = plu_percentEncode(key);
+  if (!value.empty()) {
+    out.push_back('=');
+    out += plu_percentEncode(value);
+  }
+  return out;
+}
+
+std::int64_t plu_wholeMillis(double seconds) {
+  if (!std::isfinite(seconds)) return 0;
+  return static_cast<std::int64_t>(std::llround(seconds * 1000.0));
+}
+
+std::string plu_parametersForHit(const PLUStoredHit& hit, double nowSeconds) {
+  std::string out;
+  auto append = [&out](const std::string& piece) {
+    if (!out.empty()) out.push_back('&');
+    out += piece;
+  };
+  const PLUHitValue* cacheBuster = nullptr;
+  for (const auto& [key, value] : hit.parameters) {
+    if (key.empty() || key.front() != '&') continue;
+    if (key == kPLUCacheBuster) {
+      cacheBuster = &value;
+      continue;
+    }
+    if (!value) continue;  // the null marker masks a field; it is never sent
+    append(plu_encodeParameter(key, *value));
+  }
+  const double hitTime = hit.timestamp.value_or(nowSeconds);
+  const std::int64_t hitMillis = plu_wholeMillis(hitTime);
+  // "%llu" of a time before 1970 would be a huge number; such a clock is wrong, not the hit.
+  append(plu_encodeParameter(kPLUHitTime, std::to_string(hitMillis < 0 ? 0 : hitMillis)));
+  const std::int64_t queueMillis = plu_wholeMillis(nowSeconds) - hitMillis;
+  if (queueMillis > 0) append(plu_encodeParameter(kPLUQueueTime, std::to_string(queueMillis)));
+  if (cacheBuster && *cacheBuster) append(plu_encodeParameter(kPLUCacheBuster, **cacheBuster));
+  return out;
+}
+
+std::string plu_buildPayload(const std::vector<std::string>& hitTexts, std::uint32_t maxHitSize) {
+  std::string out;
+  bool first = true;
+  for (const std::string& text : hitTexts) {
+    if (text.empty() || (maxHitSize != 0 && text.size() > maxHitSize)) continue;
+    if (!first) out.push_back('\n');
+    out += text;
+    first = false;
+  }
+  return out;
+}
+
+std::optional<double> plu_parseHitTime(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  const std::string copy(text);
+  char* end = nullptr;
+  const double value = std::strtod(copy.c_str(), &end);
+  if (end != copy.c_str() + copy.size() || !std::isfinite(value)) return std::nullopt;
+  return value;
+}
+
+std::string plu_formatHitTime(double secondsSince1970) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.3f", secondsSince1970);
+  return text;
+}
+
+}  // namespace loomset

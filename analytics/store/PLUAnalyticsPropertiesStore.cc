@@ -1,0 +1,398 @@
+#include "analytics/store/PLUAnalyticsPropertiesStore.h"
+
+#include <sqlite3.h>
+
+#include <mutex>
+#include <utility>
+
+#include "Library/Util/platform/NoDestructor.h"
+#include "analytics/PLULog.h"
+#include "analytics/store/PLUSqlStore.h"
+#include "loomset/PLU.h"
+#include "loomset/PLUFields.h"
+#include "loomset/platform/Clock.h"
+#include "loomset/platform/EventLoop.h"
+#include "loomset/platform/Platform.h"
+
+namespace loomset {
+
+namespace {
+
+struct Column {
+  const char* name;
+  const char* type;
+};
+
+const std::vector<Column>& columns() {
+  static const std::vector<Column> list{
+      {kPLUPropertyTrackingId, "TEXT PRIMARY KEY NOT NULL"},
+      {kPLUPropertyClientId, "TEXT NOT NULL"},
+      {kPLUPropertyHitNumber, "INTEGER NOT NULL"},
+      {kPLUPropertyLastModifiedTimeSince1970, "REAL NOT NULL"},
+      {kPLUPropertyCheckedIAdCampaign, "INTEGER NOT NULL"},
+  };
+  return list;
+}
+
+// Replaces the trailing ", " of a list built piece by piece.
+std::string closeList(std::string text, const char* closing) {
+  if (text.size() >= 2 && text.compare(text.size() - 2, 2, ", ") == 0) text.resize(text.size() - 2);
+  return text + closing;
+}
+
+std::string buildCreateTableSql() {
+  std::string sql = std::string("CREATE TABLE IF NOT EXISTS ") + kPLUPropertiesTableName + " (";
+  for (const Column& column : columns()) {
+    sql += std::string("'") + column.name + "' " + column.type + ", ";
+  }
+  return closeList(sql, ");");
+}
+
+std::string buildUpsertSql() {
+  std::string sql = std::string("INSERT OR REPLACE INTO ") + kPLUPropertiesTableName + " (";
+  for (const Column& column : columns()) sql += std::string(column.name) + ", ";
+  sql = closeList(sql, ") VALUES (");
+  for (std::size_t i = 0; i < columns().size(); ++i) sql += "?, ";
+  return closeList(sql, ");");
+}
+
+struct SharedSlot {
+  std::mutex mu;
+  std::shared_ptr<PLUAnalyticsPropertiesStore> store;  // guarded by mu
+};
+
+SharedSlot& sharedSlot() {
+  static NoDestructor<SharedSlot> slot;
+  return *slot;
+}
+
+}  // namespace
+
+// Lets the open-database observer reach its store only while the store exists. Recursive: the
+// store reopens its database from inside the observer when its table must be rebuilt.
+struct PLUAnalyticsPropertiesStore::ObserverTarget {
+  std::recursive_mutex mu;
+  PLUAnalyticsPropertiesStore* store = nullptr;  // guarded by mu
+};
+
+std::shared_ptr<PLUAnalyticsPropertiesStore> PLUAnalyticsPropertiesStore::sharedInstance() {
+  const auto sqlStore = PLUSqlStore::sharedInstance();
+  auto& slot = sharedSlot();
+  std::lock_guard<std::mutex> lock(slot.mu);
+  if (!slot.store || slot.store->sqlStore() != sqlStore) {
+    slot.store = std::make_shared<PLUAnalyticsPropertiesStore>(sqlStore, nullptr, PLU::thread());
+  }
+  return slot.store;
+}
+
+PLUAnalyticsPropertiesStore::PLUAnalyticsPropertiesStore(std::shared_ptr<PLUSqlStore> sqlStore,
+                                                         std::shared_ptr<const Clock> clock,
+                                                         std::shared_ptr<EventLoop> worker)
+    : sqlStore_(std::move(sqlStore)),
+      clock_(std::move(clock)),
+      worker_(std::move(worker)),
+      createTableSql_(buildCreateTableSql()),
+      upsertSql_(buildUpsertSql()),
+      selectSql_(std::string("SELECT * FROM ") + kPLUPropertiesTableName + " WHERE " +
+                 kPLUPropertyTrackingId + "=?"),
+      deleteSql_(std::string("DELETE FROM ") + kPLUPropertiesTableName),
+      tableInfoSql_(std::string("PRAGMA table_info('") + kPLUPropertiesTableName + "');"),
+      target_(std::make_shared<ObserverTarget>()) {
+  target_->store = this;
+  // Only openings of this store's own database concern its table.
+  openObserver_ = PLUSqlStore::addDidOpenDatabaseObserver(
+      [target = target_, sql = sqlStore_.get()](PLUSqlStore& opened) {
+        if (&opened != sql) return;
+        std::lock_guard<std::recursive_mutex> lock(target->mu);
+        if (target->store) target->store->onOpenDatabase();
+      });
+}
+
+PLUAnalyticsPropertiesStore::~PLUAnalyticsPropertiesStore() {
+  openObserver_.reset();
+  std::lock_guard<std::recursive_mutex> lock(target_->mu);
+  target_->store = nullptr;
+  commitGroupedWrites();
+}
+
+void PLUAnalyticsPropertiesStore::groupWrites() {
+  if (!worker_ || !worker_->isCurrent()) return;
+  sqlite3* db = sqlStore_->database();
+  if (!db || !sqlite3_get_autocommit(db)) return;  // a transaction is open already
+  if (sqlStore_->executeSql("BEGIN") != SQLITE_DONE) return;
+  worker_->post([target = target_] {
+    std::lock_guard<std::recursive_mutex> lock(target->mu);
+    if (target->store) target->store->commitGroupedWrites();
+  });
+}
+
+void PLUAnalyticsPropertiesStore::commitGroupedWrites() {
+  if (!sqlStore_) return;
+  sqlite3* db = sqlStore_->database();
+  if (!db || sqlite3_get_autocommit(db)) return;
+  if (sqlStore_->executeSql("COMMIT") != SQLITE_DONE) {
+    PLU_LOG_ERROR("Failed to insert/update hit number: " + sqlStore_->errorMessage().value_or(""));
+  }
+}
+
+const std::vector<std::string>& PLUAnalyticsPropertiesStore::columnNames() {
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> list;
+    for (const Column& column : columns()) list.emplace_back(column.name);
+    return list;
+  }();
+  return names;
+}
+
+double PLUAnalyticsPropertiesStore::now() const {
+  if (clock_) return clock_->nowSeconds();
+  return Platform::current()->clock->nowSeconds();
+}
+
+void PLUAnalyticsPropertiesStore::onOpenDatabase() {
+  if (!createOrValidatePropertiesTable()) PLU_LOG_ERROR("Failed to create table");
+}
+
+bool PLUAnalyticsPropertiesStore::createOrValidatePropertiesTable() {
+  if (!sqlStore_) return false;
+  if (!sqlStore_->tableExists(kPLUPropertiesTableName)) return createPropertiesTable();
+  if (hasValidPropertyColumns()) return true;
+  PLU_LOG_ERROR(std::string("Columns of ") + kPLUPropertiesTableName +
+                " table are not valid. Table will be dropped and created new.");
+  sqlStore_->dropTableWithName(kPLUPropertiesTableName);
+  return createPropertiesTable();
+}
+
+bool PLUAnalyticsPropertiesStore::createPropertiesTable() {
+  if (!sqlStore_) return false;
+  if (sqlStore_->executeSql(createTableSql_) == SQLITE_DONE) return true;
+  PLU_LOG_ERROR("Failed to create properties database");
+  sqlStore_->closeDatabase();
+  return false;
+}
+
+bool PLUAnalyticsPropertiesStore::hasValidPropertyColumns() {
+  if (!sqlStore_) return false;
+  std::vector<std::string> found;
+  if (sqlite3_stmt* statement = sqlStore_->prepareSql(tableInfoSql_)) {
+    while (sqlite3_step(statement) == SQLITE_ROW) {
+      const auto* name = sqlite3_column_text(statement, 1);
+      if (name) found.emplace_back(reinterpret_cast<const char*>(name));
+    }
+    sqlite3_finalize(statement);
+  }
+  if (found.empty()) {
+    PLU_LOG_ERROR("No columns found in properties table");
+    return false;
+  }
+  for (const std::string& column : columnNames()) {
+    bool present = false;
+    for (const std::string& name : found) present = present || name == column;
+    if (!present) {
+      PLU_LOG_ERROR("Column not found in properties table");
+      return false;
+    }
+  }
+  return true;
+}
+
+bool PLUAnalyticsPropertiesStore::clearPropertiesTable() {
+  if (!sqlStore_ || !sqlStore_->ensureOpenDatabase()) {
+    PLU_LOG_ERROR("Failed to open database");
+    return false;
+  }
+  sqlite3_stmt* statement = sqlStore_->statementForQuery(deleteSql_);
+  if (!statement) {
+    PLU_LOG_ERROR("Failed to construct 'select' sql statement");
+    return false;
+  }
+  sqlite3_reset(statement);
+  const bool cleared = sqlite3_step(statement) == SQLITE_DONE;
+  sqlite3_reset(statement);
+  return cleared;
+}
+
+std::int64_t PLUAnalyticsPropertiesStore::trackerIdCount() {
+  if (!sqlStore_) return 0;
+  return sqlStore_->rowCountForTableWithName(kPLUPropertiesTableName);
+}
+
+bool PLUAnalyticsPropertiesStore::isPropertiesTableFull() {
+  return trackerIdCount() >= storageLimit();
+}
+
+std::optional<PLUPropertyRecord> PLUAnalyticsPropertiesStore::createPropertyRecordWithTrackingId(
+    const std::string& trackingId, const std::string& clientId, std::int64_t hitNumber,
+    bool checkedIAdCampaign) {
+  if (trackingId.empty() || clientId.empty()) return std::nullopt;
+  PLUPropertyRecord record;
+  record.tid = trackingId;
+  record.cid = clientId;
+  record.hitNumber = hitNumber;
+  record.lastModifiedTimeSince1970 = now();
+  record.checkedIAdCampaign = checkedIAdCampaign;
+  return record;
+}
+
+bool PLUAnalyticsPropertiesStore::bindRecord(const PLUPropertyRecord& record,
+                                             sqlite3_stmt* statement) {
+  auto missing = [](const char* column) {
+    PLU_LOG_ERROR(std::string("Missing parameter ") + column + " for binding");
+    return false;
+  };
+  auto bound = [](int rc, const char* column) {
+    if (rc == SQLITE_OK) return true;
+    PLU_LOG_ERROR(std::string("Failed to bind parameter ") + column + " to sql statement");
+    return false;
+  };
+  if (record.tid.empty()) return missing(kPLUPropertyTrackingId);
+  if (!bound(sqlite3_bind_text(statement, 1, record.tid.c_str(), -1, SQLITE_TRANSIENT),
+             kPLUPropertyTrackingId)) {
+    return false;
+  }
+  if (record.cid.empty()) return missing(kPLUPropertyClientId);
+  if (!bound(sqlite3_bind_text(statement, 2, record.cid.c_str(), -1, SQLITE_TRANSIENT),
+             kPLUPropertyClientId)) {
+    return false;
+  }
+  if (!record.hitNumber) return missing(kPLUPropertyHitNumber);
+  if (!bound(sqlite3_bind_int64(statement, 3, *record.hitNumber), kPLUPropertyHitNumber)) {
+    return false;
+  }
+  if (!record.lastModifiedTimeSince1970) return missing(kPLUPropertyLastModifiedTimeSince1970);
+  if (!bound(sqlite3_bind_double(statement, 4, *record.lastModifiedTimeSince1970),
+             kPLUPropertyLastModifiedTimeSince1970)) {
+    return false;
+  }
+  if (!record.checkedIAdCampaign) return missing(kPLUPropertyCheckedIAdCampaign);
+  return bound(sqlite3_bind_int64(statement, 5, *record.checkedIAdCampaign ? 1 : 0),
+               kPLUPropertyCheckedIAdCampaign);
+}
+
+bool PLUAnalyticsPropertiesStore::upsertPropertyRecord(PLUPropertyRecord* record) {
+  if (!record) return false;
+  if (!sqlStore_ || !sqlStore_->ensureOpenDatabase()) {
+    PLU_LOG_ERROR("Failed to open database");
+    return false;
+  }
+  if (isPropertiesTableFull()) {
+    PLU_LOG_WARNING("Reached properties storage limit");
+    return false;
+  }
+  PLUPropertyRecord copy = *record;
+  copy.lastModifiedTimeSince1970 = now();
+  sqlite3_stmt* statement = sqlStore_->statementForQuery(upsertSql_);
+  if (!statement) {
+    PLU_LOG_ERROR("Failed to construct 'insert/update' sql statement");
+    return false;
+  }
+  sqlite3_reset(statement);
+  sqlite3_clear_bindings(statement);
+  if (!bindRecord(copy, statement)) {
+    sqlStore_->removeStatementForQuery(upsertSql_);
+    return false;
+  }
+  groupWrites();
+  const bool done = sqlite3_step(statement) == SQLITE_DONE;
+  if (done) {
+    record->lastModifiedTimeSince1970 = copy.lastModifiedTimeSince1970;
+  } else {
+    PLU_LOG_ERROR("Failed to insert/update hit number: " + sqlStore_->errorMessage().value_or(""));
+  }
+  sqlite3_reset(statement);
+  return done;
+}
+
+std::optional<PLUPropertyRecord> PLUAnalyticsPropertiesStore::propertyRecordForTrackingId(
+    const std::string& trackingId) {
+  if (trackingId.empty()) {
+    PLU_LOG_ERROR("Received empty tracking id");
+    return std::nullopt;
+  }
+  if (!sqlStore_ || !sqlStore_->ensureOpenDatabase()) {
+    PLU_LOG_ERROR("Failed to open database");
+    return std::nullopt;
+  }
+  sqlite3_stmt* statement = sqlStore_->statementForQuery(selectSql_);
+  if (!statement) {
+    PLU_LOG_ERROR("Failed to construct 'select' sql statement");
+    return std::nullopt;
+  }
+  sqlite3_reset(statement);
+  if (sqlite3_bind_text(statement, 1, trackingId.c_str(), -1, SQLITE_TRANSIENT) != SQLITE_OK) {
+    PLU_LOG_ERROR("Failed to bind text '" + trackingId + "' to select statement");
+    sqlStore_->removeStatementForQuery(selectSql_);
+    return std::nullopt;
+  }
+  std::optional<PLUPropertyRecord> record;
+  if (sqlite3_step(statement) == SQLITE_ROW) {
+    record.emplace();
+    record->tid = trackingId;
+    if (const auto* cid = sqlite3_column_text(statement, 1)) {
+      record->cid = reinterpret_cast<const char*>(cid);
+    }
+    // A NULL in a damaged row reads as absent rather than as 0.
+    if (sqlite3_column_type(statement, 2) != SQLITE_NULL) {
+      record->hitNumber = sqlite3_column_int64(statement, 2);
+    }
+    if (sqlite3_column_type(statement, 3) != SQLITE_NULL) {
+      record->lastModifiedTimeSince1970 = sqlite3_column_double(statement, 3);
+    }
+    if (sqlite3_column_type(statement, 4) != SQLITE_NULL) {
+      record->checkedIAdCampaign = sqlite3_column_int64(statement, 4) != 0;
+    }
+  } else {
+    PLU_LOG_INFO("Record for tracking id " + trackingId + " not found");
+  }
+  sqlite3_reset(statement);
+  return record;
+}
+
+std::optional<std::string> PLUAnalyticsPropertiesStore::nextHitNumberForTrackingId(
+    const std::string& trackingId, const std::string& clientId) {
+  if (trackingId.empty() || clientId.empty()) {
+    PLU_LOG_ERROR("Received empty tracking id or client id");
+    return std::nullopt;
+  }
+  auto startOver = [&]() -> std::optional<std::string> {
+    auto fresh = createPropertyRecordWithTrackingId(trackingId, clientId, 0, false);
+    if (fresh && upsertPropertyRecord(&*fresh)) return std::string("0");
+    return std::nullopt;
+  };
+  std::optional<PLUPropertyRecord> record = propertyRecordForTrackingId(trackingId);
+  if (!record) return startOver();
+  if (record->cid.empty()) PLU_LOG_ERROR("Record is missing client ID");
+  if (record->cid != clientId) {
+    // Hit numbers belong to one client id; a new client id starts every tracking id over.
+    clearPropertiesTable();
+    return startOver();
+  }
+  if (!record->hitNumber) {
+    PLU_LOG_ERROR("Record is missing hit number");
+    return std::nullopt;
+  }
+  if (*record->hitNumber < 0) {
+    PLU_LOG_ERROR("Record has negative hit number");
+    return std::nullopt;
+  }
+  if (*record->hitNumber >= kPLUMaxValidHitNumber) return std::nullopt;
+  record->hitNumber = *record->hitNumber + 1;
+  // A damaged row may lack a field that the upsert needs; the stored flag is kept otherwise.
+  if (!record->checkedIAdCampaign) record->checkedIAdCampaign = false;
+  if (!upsertPropertyRecord(&*record)) return std::nullopt;
+  return std::to_string(*record->hitNumber);
+}
+
+bool PLUAnalyticsPropertiesStore::setCheckedIAdCampaignForTrackingId(
+    const std::string& trackingId) {
+  std::optional<PLUPropertyRecord> record = propertyRecordForTrackingId(trackingId);
+  if (!record) {
+    PLU_LOG_ERROR("Attempted to set iAd flag for tracking ID with no record");
+    return false;
+  }
+  if (record->checkedIAdCampaign.value_or(false)) return false;
+  record->checkedIAdCampaign = true;
+  return upsertPropertyRecord(&*record);
+}
+
+}  // namespace loomset

@@ -1,0 +1,143 @@
+#include "foundation/MOXPropertyListUtil.h"
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+
+#include "foundation/MOXAsyncUtil.h"
+#include "foundation/PropertyListConversion.h"
+#include "Library/Util/platform/FileUtil.h"
+#include "loomset/MOXLog.h"
+#include "loomset/platform/Platform.h"
+
+namespace loomset {
+
+namespace {
+
+// Format codes as the files' readers report them.
+constexpr unsigned long kFormatUnknown = 0;
+
+// Orders the writes of each name: every write takes a ticket when it is asked for, and a write
+// whose ticket is older than the last one applied is dropped. Background writes may otherwise
+// finish out of order on a pool of several threads.
+class WriteSequencer {
+ public:
+  static WriteSequencer& instance() {
+    static WriteSequencer* const sequencer = new WriteSequencer();
+    return *sequencer;
+  }
+
+  std::uint64_t ticket(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mu_);
+    return ++issued_[path];
+  }
+
+  template <typename Write>
+  bool apply(const std::string& path, std::uint64_t ticket, Write write) {
+    std::lock_guard<std::mutex> lock(mu_);
+    std::uint64_t& applied = applied_[path];
+    if (ticket < applied) return true;  // a later write already landed
+    applied = ticket;
+    return write();
+  }
+
+ private:
+  std::mutex mu_;
+  std::map<std::string, std::uint64_t> issued_;
+  std::map<std::string, std::uint64_t> applied_;
+};
+
+// Empty when no data root is configured: nothing is then read or written, rather than falling
+// back to a "/Documents" at the top of the file system.
+std::string documentsDirectory() {
+  const auto platform = Platform::current();
+  const DataDirectories& directories = platform->directories;
+  return directories.root().empty() ? std::string() : directories.documentsDirectory();
+}
+
+std::optional<std::string> serialise(const std::string& name, const ObjectPtr& data) {
+  std::string error;
+  auto bytes = binaryPropertyListFromObject(data, &error);
+  if (!bytes) MOXLog::warning("Failed to Write property list " + name + " with error " + error);
+  return bytes;
+}
+
+bool writeBytes(const std::string& name, const std::string& path, const std::string& bytes) {
+  if (path.empty()) {
+    MOXLog::warning("Failed to Write property list " + name +
+                    " with error no data directory is configured");
+    return false;
+  }
+  const std::string directory = path.substr(0, path.find_last_of('/'));
+  if (!FileUtil::createDirectories(directory) || !FileUtil::writeFileAtomically(path, bytes)) {
+    MOXLog::warning("Failed to Write property list " + name + " with error could not write " +
+                    path);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string MOXPropertyListUtil::plistFilePath(const std::string& name) {
+  const std::string directory = documentsDirectory();
+  return directory.empty() ? std::string() : directory + "/" + name;
+}
+
+ObjectPtr MOXPropertyListUtil::readPropertyList(const std::string& name) {
+  const std::string path = plistFilePath(name);
+  if (!FileUtil::exists(path)) {
+    MOXLog::debug("No plist file: " + path + " found.");
+    return nullptr;
+  }
+  auto data = FileUtil::readFile(path);
+  std::string error = "could not read " + path;
+  ObjectPtr result = data ? objectFromPropertyListData(*data, &error) : nullptr;
+  if (!result) {
+    MOXLog::info("Error reading plist: " + error + ", format: " + std::to_string(kFormatUnknown) +
+                 "r");
+  }
+  return result;
+}
+
+bool MOXPropertyListUtil::writePropertyList(const std::string& name, const ObjectPtr& data) {
+  const std::string path = plistFilePath(name);
+  auto& sequencer = WriteSequencer::instance();
+  const std::uint64_t ticket = sequencer.ticket(path);
+  const auto bytes = serialise(name, data);
+  if (!bytes) return false;
+  return sequencer.apply(path, ticket, [&] { return writeBytes(name, path, *bytes); });
+}
+
+void MOXPropertyListUtil::writePropertyListAsync(const std::string& name, const ObjectPtr& data) {
+  // Serialised here, on the caller's thread: the containers are mutable and unguarded, and the
+  // caller may change them as soon as this returns.
+  const std::string path = plistFilePath(name);
+  const std::uint64_t ticket = WriteSequencer::instance().ticket(path);
+  auto bytes = serialise(name, data);
+  if (!bytes) return;
+  MOXAsyncUtil::invokeAsync(
+      [name, path, bytes = std::move(*bytes), ticket]() -> ObjectPtr {
+        WriteSequencer::instance().apply(path, ticket,
+                                         [&] { return writeBytes(name, path, bytes); });
+        return nullptr;
+      },
+      nullptr);
+}
+
+bool MOXPropertyListUtil::removePropertyList(const std::string& name) {
+  const std::string path = plistFilePath(name);
+  auto& sequencer = WriteSequencer::instance();
+  const std::uint64_t ticket = sequencer.ticket(path);
+  return sequencer.apply(path, ticket, [&] {
+    if (!FileUtil::exists(path)) return true;
+    if (!FileUtil::remove(path)) {
+      MOXLog::error("Error clearing out plist: " + path + " with error: could not remove the file");
+      return false;
+    }
+    return true;
+  });
+}
+
+}  // namespace loomset

@@ -1,0 +1,231 @@
+#include "foundation/PropertyListConversion.h"
+
+#include <plist/plist.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <memory>
+
+#include "loomset/Objects.h"
+#include "loomset/platform/Clock.h"
+
+namespace loomset {
+
+namespace {
+
+// Deeper nesting is refused rather than risking the stack on a hostile file.
+constexpr int kMaxDepth = 256;
+
+struct PlistFree {
+  void operator()(plist_t p) const { plist_free(p); }
+};
+using PlistPtr = std::unique_ptr<void, PlistFree>;
+
+plist_t toPlist(const ObjectPtr& object, int depth, std::string* error) {
+  if (!object) {
+    *error = "nil object";
+    return nullptr;
+  }
+  if (depth > kMaxDepth) {
+    *error = "nesting too deep";
+    return nullptr;
+  }
+  switch (object->kind()) {
+    case ObjectKind::String:
+      return plist_new_string(asString(object)->text().c_str());
+    case ObjectKind::Boolean:
+      return plist_new_bool(asBoolean(object)->boolValue() ? 1 : 0);
+    case ObjectKind::Number: {
+      const Number* n = asNumber(object);
+      if (n->numberType() == NumberType::Bool) return plist_new_bool(n->boolValue() ? 1 : 0);
+      if (n->isFloatingKind()) return plist_new_real(n->doubleValue());
+      if (n->numberType() == NumberType::UnsignedLongLong) {
+        return plist_new_uint(n->unsignedLongLongValue());
+      }
+      return plist_new_uint(static_cast<std::uint64_t>(n->longLongValue()));
+    }
+    case ObjectKind::Data: {
+      const auto& bytes = static_cast<const Data&>(*object).bytes();
+      return plist_new_data(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    }
+    case ObjectKind::Date: {
+      const double since2001 = static_cast<const Date&>(*object).timeIntervalSince1970() -
+                               Clock::kReferenceDateOffsetSeconds;
+      if (!std::isfinite(since2001) || std::fabs(since2001) > 2.0e9) {
+        *error = "date out of range";
+        return nullptr;
+      }
+      double whole = std::floor(since2001);
+      auto usec = static_cast<std::int32_t>(std::lround((since2001 - whole) * 1e6));
+      if (usec >= 1000000) {
+        whole += 1;
+        usec -= 1000000;
+      }
+      return plist_new_date(static_cast<std::int32_t>(whole), usec);
+    }
+    case ObjectKind::Array: {
+      PlistPtr array(plist_new_array());
+      for (const auto& item : asArray(object)->items()) {
+        plist_t child = toPlist(item, depth + 1, error);
+        if (!child) return nullptr;
+        plist_array_append_item(array.get(), child);
+      }
+      return array.release();
+    }
+    case ObjectKind::Dictionary: {
+      PlistPtr dict(plist_new_dict());
+      for (const auto& [key, value] : asDictionary(object)->entries()) {
+        const String* text = asString(key);
+        if (!text) {
+          *error = "dictionary key of class " + key->className() + " is not a string";
+          return nullptr;
+        }
+        plist_t child = toPlist(value, depth + 1, error);
+        if (!child) return nullptr;
+        plist_dict_set_item(dict.get(), text->text().c_str(), child);
+      }
+      return dict.release();
+    }
+    default:
+      *error = "object of class " + object->className() + " cannot be stored in a property list";
+      return nullptr;
+  }
+}
+
+ObjectPtr fromPlist(plist_t node, int depth, std::string* error) {
+  if (depth > kMaxDepth) {
+    *error = "nesting too deep";
+    return nullptr;
+  }
+  switch (plist_get_node_type(node)) {
+    case PLIST_BOOLEAN: {
+      std::uint8_t v = 0;
+      plist_get_bool_val(node, &v);
+      return Number::platformBool(v != 0);
+    }
+    case PLIST_UINT:
+    case PLIST_UID: {
+      std::uint64_t v = 0;
+      if (plist_get_node_type(node) == PLIST_UID) {
+        plist_get_uid_val(node, &v);
+      } else {
+        plist_get_uint_val(node, &v);
+      }
+      return Number::int64(static_cast<std::int64_t>(v));
+    }
+    case PLIST_REAL: {
+      double v = 0;
+      plist_get_real_val(node, &v);
+      return Number::float64(v);
+    }
+    case PLIST_STRING:
+    case PLIST_KEY: {
+      char* text = nullptr;
+      if (plist_get_node_type(node) == PLIST_KEY) {
+        plist_get_key_val(node, &text);
+      } else {
+        plist_get_string_val(node, &text);
+      }
+      std::string value = text ? text : "";
+      std::free(text);
+      return String::create(std::move(value));
+    }
+    case PLIST_DATA: {
+      char* bytes = nullptr;
+      std::uint64_t length = 0;
+      plist_get_data_val(node, &bytes, &length);
+      std::vector<std::uint8_t> value(bytes, bytes + (bytes ? length : 0));
+      std::free(bytes);
+      return std::make_shared<Data>(std::move(value));
+    }
+    case PLIST_DATE: {
+      std::int32_t sec = 0, usec = 0;
+      plist_get_date_val(node, &sec, &usec);
+      return std::make_shared<Date>(sec + usec / 1e6 + Clock::kReferenceDateOffsetSeconds);
+    }
+    case PLIST_ARRAY: {
+      auto array = Array::create();
+      const std::uint32_t n = plist_array_get_size(node);
+      for (std::uint32_t i = 0; i < n; ++i) {
+        ObjectPtr item = fromPlist(plist_array_get_item(node, i), depth + 1, error);
+        if (!item) return nullptr;
+        array->addObject(std::move(item));
+      }
+      return array;
+    }
+    case PLIST_DICT: {
+      auto dict = Dictionary::create();
+      plist_dict_iter it = nullptr;
+      plist_dict_new_iter(node, &it);
+      if (!it) return dict;
+      ObjectPtr result = dict;
+      for (;;) {
+        char* key = nullptr;
+        plist_t value = nullptr;
+        plist_dict_next_item(node, it, &key, &value);
+        if (!value) {
+          std::free(key);
+          break;
+        }
+        ObjectPtr item = fromPlist(value, depth + 1, error);
+        if (!item) {
+          std::free(key);
+          result = nullptr;
+          break;
+        }
+        dict->setObject(std::move(item), std::string_view(key ? key : ""));
+        std::free(key);
+      }
+      std::free(it);
+      return result;
+    }
+    default:
+      *error = "unsupported property-list node";
+      return nullptr;
+  }
+}
+
+}  // namespace
+
+std::optional<std::string> binaryPropertyListFromObject(const ObjectPtr& object,
+                                                        std::string* error) {
+  std::string reason;
+  PlistPtr root(toPlist(object, 0, &reason));
+  if (!root) {
+    if (error) *error = reason;
+    return std::nullopt;
+  }
+  char* bytes = nullptr;
+  std::uint32_t length = 0;
+  plist_to_bin(root.get(), &bytes, &length);
+  if (!bytes) {
+    if (error) *error = "binary serialisation failed";
+    return std::nullopt;
+  }
+  std::string out(bytes, length);
+  plist_to_bin_free(bytes);
+  return out;
+}
+
+ObjectPtr objectFromPropertyListData(const std::string& data, std::string* error, int maxDepth) {
+  std::string reason;
+  if (data.empty() || data.size() > std::numeric_limits<std::uint32_t>::max()) {
+    if (error) *error = data.empty() ? "empty file" : "file too large";
+    return nullptr;
+  }
+  plist_t raw = nullptr;
+  plist_from_memory(data.data(), static_cast<std::uint32_t>(data.size()), &raw);
+  PlistPtr root(raw);
+  if (!root) {
+    if (error) *error = "not a property list";
+    return nullptr;
+  }
+  // Starting deeper than 0 leaves `maxDepth` levels before the walk's own limit.
+  ObjectPtr object = fromPlist(root.get(), kMaxDepth - maxDepth, &reason);
+  if (!object && error) *error = reason;
+  return object;
+}
+
+}  // namespace loomset
