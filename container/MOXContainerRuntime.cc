@@ -1,16 +1,19 @@
-#include "tools/loomset/ContainerGetters.h"
+#include "container/MOXContainerRuntime.h"
 
 #include <exception>
+#include <utility>
 
+#include "container/MOXFunctionCallMacroHandlerAdapter.h"
+#include "container/MOXFunctionCallTagHandlerAdapter.h"
 #include "loomset/Exceptions.h"
 #include "loomset/MOXLog.h"
 #include "loomset/MOXTypes.h"
 
-namespace loomset::tools {
+namespace loomset {
 namespace {
 
-// Evaluates and converts through `convert`; any failure answers `fallback` with the container's
-// log lines, named after the getter.
+// Evaluates and converts through `convert`; any failure answers `fallback` with the log lines
+// named after the getter.
 template <typename T, typename Convert>
 T typedValue(const std::shared_ptr<MOXRuntime>& runtime, const std::string& key, const char* getter,
              T fallback, Convert convert) {
@@ -35,28 +38,41 @@ T typedValue(const std::shared_ptr<MOXRuntime>& runtime, const std::string& key,
 
 }  // namespace
 
-std::string stringForKey(const std::shared_ptr<MOXRuntime>& runtime, const std::string& key) {
+std::shared_ptr<MOXRuntime> MOXContainerRuntime::runtimeWithResource(
+    MOXExpandedResourcePtr resource, std::shared_ptr<MOXDataLayer> dataLayer,
+    const std::shared_ptr<MOXFunctionCallHandlers>& handlers) {
+  return MOXRuntime::runtimeWithResource(
+      std::move(resource), std::move(dataLayer),
+      std::make_shared<MOXFunctionCallMacroHandlerAdapter>(handlers),
+      std::make_shared<MOXFunctionCallTagHandlerAdapter>(handlers));
+}
+
+std::string MOXContainerRuntime::stringForKey(const std::shared_ptr<MOXRuntime>& runtime,
+                                              const std::string& key) {
   return typedValue<std::string>(
       runtime, key, "stringForKey", MOXTypes::defaultString()->text(),
       [](const ValuePtr& v) { return MOXTypes::valueToString(v)->text(); });
 }
 
-bool booleanForKey(const std::shared_ptr<MOXRuntime>& runtime, const std::string& key) {
+bool MOXContainerRuntime::booleanForKey(const std::shared_ptr<MOXRuntime>& runtime,
+                                        const std::string& key) {
   return typedValue<bool>(
       runtime, key, "booleanForKey", MOXTypes::defaultBoolean()->boolValue(),
       [](const ValuePtr& v) { return MOXTypes::valueToBoolean(v)->boolValue(); });
 }
 
-double doubleForKey(const std::shared_ptr<MOXRuntime>& runtime, const std::string& key) {
+double MOXContainerRuntime::doubleForKey(const std::shared_ptr<MOXRuntime>& runtime,
+                                         const std::string& key) {
   return typedValue<double>(
       runtime, key, "doubleForKey", MOXTypes::defaultDouble()->doubleValue(),
       [](const ValuePtr& v) { return MOXTypes::valueToDouble(v)->doubleValue(); });
 }
 
-std::int64_t int64ForKey(const std::shared_ptr<MOXRuntime>& runtime, const std::string& key) {
+std::int64_t MOXContainerRuntime::int64ForKey(const std::shared_ptr<MOXRuntime>& runtime,
+                                              const std::string& key) {
   return typedValue<std::int64_t>(
       runtime, key, "int64ForKey", MOXTypes::defaultInt64()->longLongValue(),
       [](const ValuePtr& v) { return MOXTypes::valueToInt64(v)->longLongValue(); });
 }
 
-}  // namespace loomset::tools
+}  // namespace loomset
