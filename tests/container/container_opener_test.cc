@@ -36,9 +36,9 @@ class ContainerOpenerTest : public ::testing::Test {
 
   void writeSavedCopy(double ageMillis) {
     env.writeSavedFile(
-        kId, savedCopyBytes(constantResource("5", {{"greeting", "saved"}}), "fp-5",
-                            static_cast<std::int64_t>(env.platform().clock().nowMillis() -
-                                                      ageMillis)));
+        kId,
+        savedCopyBytes(constantResource("5", {{"greeting", "saved"}}), "fp-5",
+                       static_cast<std::int64_t>(env.platform().clock().nowMillis() - ageMillis)));
   }
 
   std::shared_ptr<MOXContainerFuture> open(MOXOpenType type, const double* timeout = nullptr) {
@@ -98,7 +98,8 @@ TEST_F(ContainerOpenerTest, PreferFreshTakesARecentSavedCopyOrAnyFetchResult) {
   manager->getContainerById(kId)->close();
 
   // A failed fetch completes it too, with the default container.
-  manager->setVeskServerAddress("http://127.0.0.1:" + std::to_string(LocalHttpServer::unusedPort()));
+  manager->setVeskServerAddress("http://127.0.0.1:" +
+                                std::to_string(LocalHttpServer::unusedPort()));
   env.writeSavedFile(kId, "");
   const auto failed = open(kMOXOpenTypePreferFresh);
   ASSERT_TRUE(env.runUntil([&] { return failed->isDone(); }));
@@ -121,8 +122,8 @@ TEST_F(ContainerOpenerTest, AnExcessiveTimeoutIsWarnedAboutAndStillUsed) {
   holdNextFetch();
   const double timeout = 150;
   const auto future = open(kMOXOpenTypePreferNonDefault, &timeout);
-  EXPECT_TRUE(env.log().contains(
-      "Excessive timeout detected (150.000000). Timeout should be in seconds."));
+  EXPECT_TRUE(
+      env.log().contains("Excessive timeout detected (150.000000). Timeout should be in seconds."));
   env.platform().advanceAndRun(149);
   EXPECT_FALSE(future->isDone());
   env.platform().advanceAndRun(1);
@@ -159,9 +160,8 @@ TEST_F(ContainerOpenerTest, GetOnAnotherThreadReturnsByTheTimeout) {
         ->get()
         ->stringForKey("greeting");
   });
-  ASSERT_TRUE(env.runUntil([&] {
-    return oneLiner.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
-  }));
+  ASSERT_TRUE(env.runUntil(
+      [&] { return oneLiner.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
   EXPECT_EQ(oneLiner.get(), "hello");
 }
 

@@ -72,9 +72,9 @@ TEST_F(ManagerPreviewTest, EnterSwitchAndExit) {
   for (const auto& fetch : env.server().fetches()) targets.push_back(fetch.target);
   EXPECT_NE(std::find(targets.begin() + 3, targets.end(), "/r?id=GTM-A&v=i107577340&pv=fp"),
             targets.end());
-  EXPECT_NE(std::find(targets.begin() + 3, targets.end(),
-                      previewPath("GTM-B") + "&v=i107577340&pv=fp"),
-            targets.end());
+  EXPECT_NE(
+      std::find(targets.begin() + 3, targets.end(), previewPath("GTM-B") + "&v=i107577340&pv=fp"),
+      targets.end());
 
   // The exit link for B ends preview mode; B fetches on its normal path again.
   env.platform().advanceAndRun(5);

@@ -22,8 +22,8 @@ MOXPResource tagOnEvent42() {
   const int predicate = b.addPredicate({{"function", b.addFunctionId("_eq")},
                                         {"arg0", b.addMacroReference(eventName)},
                                         {"arg1", b.addString("42")}});
-  const int tag = b.addTag({{"function", b.addFunctionId("_func")},
-                            {"function_call_macro_name", b.addString("fired")}});
+  const int tag = b.addTag(
+      {{"function", b.addFunctionId("_func")}, {"function_call_macro_name", b.addString("fired")}});
   MOXPRule* rule = b.addRule();
   rule->add_positive_predicate(predicate);
   rule->add_add_tag(tag);
