@@ -40,6 +40,10 @@ const char* describe(HttpErrorCode code) {
 
 }  // namespace
 
+std::shared_ptr<MOXResourceLoader> MOXResourceLoader::create(std::string containerId) {
+  return create(std::move(containerId), Options());
+}
+
 std::shared_ptr<MOXResourceLoader> MOXResourceLoader::create(std::string containerId,
                                                              Options options) {
   return std::shared_ptr<MOXResourceLoader>(

@@ -51,7 +51,8 @@ class MOXResourceLoader : public std::enable_shared_from_this<MOXResourceLoader>
     double timeoutSeconds = kMOXResourceLoaderTimeoutSeconds;
   };
 
-  static std::shared_ptr<MOXResourceLoader> create(std::string containerId, Options options = {});
+  static std::shared_ptr<MOXResourceLoader> create(std::string containerId);
+  static std::shared_ptr<MOXResourceLoader> create(std::string containerId, Options options);
   ~MOXResourceLoader();
   MOXResourceLoader(const MOXResourceLoader&) = delete;
   MOXResourceLoader& operator=(const MOXResourceLoader&) = delete;

@@ -10,6 +10,11 @@
 namespace loomset {
 
 std::shared_ptr<MOXResourceLoaderScheduler> MOXResourceLoaderScheduler::create(
+    std::string containerId) {
+  return create(std::move(containerId), Options());
+}
+
+std::shared_ptr<MOXResourceLoaderScheduler> MOXResourceLoaderScheduler::create(
     std::string containerId, Options options) {
   return std::shared_ptr<MOXResourceLoaderScheduler>(
       new MOXResourceLoaderScheduler(std::move(containerId), std::move(options)));

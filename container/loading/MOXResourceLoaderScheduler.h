@@ -34,8 +34,9 @@ class MOXResourceLoaderScheduler : public std::enable_shared_from_this<MOXResour
     MOXResourceLoader::Options loader;
   };
 
+  static std::shared_ptr<MOXResourceLoaderScheduler> create(std::string containerId);
   static std::shared_ptr<MOXResourceLoaderScheduler> create(std::string containerId,
-                                                            Options options = {});
+                                                            Options options);
   ~MOXResourceLoaderScheduler();
   MOXResourceLoaderScheduler(const MOXResourceLoaderScheduler&) = delete;
   MOXResourceLoaderScheduler& operator=(const MOXResourceLoaderScheduler&) = delete;
