@@ -22,10 +22,6 @@ class PreviewManagerTest : public ::testing::Test {
   testing::ScopedRecordingLogger log_;
 };
 
-TEST_F(PreviewManagerTest, IsOneObjectForTheProcess) {
-  EXPECT_EQ(MOXPreviewManager::instance(), manager_);
-}
-
 TEST_F(PreviewManagerTest, EntersLeavesAndSwitches) {
   ASSERT_TRUE(manager_->generatePreviewDataForUrl(kEnter1));
   EXPECT_TRUE(log_->contains("Preview Url = " + kEnter1));

@@ -35,7 +35,7 @@ MOXPResourceWithMetadata smallVersion() {
   return testing::savedResource("small", 1000);
 }
 MOXPResourceWithMetadata largeVersion() {
-  return testing::savedResource("large", 2000, 512 * 1024);
+  return testing::savedResource("large", 2000, 256 * 1024);
 }
 
 TEST(ResourceStorageKillChild, SavesTwoVersionsInTurnUntilKilled) {
@@ -102,7 +102,7 @@ TEST(ResourceStorageKill, EverySavedFileLeftByAKilledProcessLoadsWhole) {
 
   std::mt19937 random(std::random_device{}());
   std::uniform_int_distribution<int> delayMicros(0, 8000);
-  constexpr int kKills = 120;
+  constexpr int kKills = 100;
   int foundSmall = 0;
   int foundLarge = 0;
   for (int kill = 0; kill < kKills; ++kill) {
