@@ -213,7 +213,13 @@ void MOXContainer::close() {
     if (networkLoadCallback_) networkLoadCallback_->close();
     networkLoadCallback_.reset();
     std::atomic_store(&runtime_, std::shared_ptr<MOXRuntime>());
-    if (const auto manager = moxManager_.lock()) manager->removeContainerById(containerId_);
+    // Only itself: a container made with `containerById` and never opened must not take the
+    // open container of its id out of the manager.
+    if (const auto manager = moxManager_.lock()) {
+      if (manager->getContainerById(containerId_).get() == this) {
+        manager->removeContainerById(containerId_);
+      }
+    }
   } catch (const std::exception& e) {
     MOXLog::error("Calling close threw an exception: " + reasonOf(e));
   }

@@ -36,6 +36,18 @@ T typedValue(const std::shared_ptr<MOXRuntime>& runtime, const std::string& key,
   return fallback;
 }
 
+// A String Value converts to its own text and an Integer Value to its own number: the getters'
+// hot path skips building the object in between.
+std::string textOf(const ValuePtr& v) {
+  if (v && v->type() == MOXPValue::String) return v->string();
+  return MOXTypes::valueToString(v)->text();
+}
+
+std::int64_t int64Of(const ValuePtr& v) {
+  if (v && v->type() == MOXPValue::Integer) return static_cast<std::int64_t>(v->integer());
+  return MOXTypes::valueToInt64(v)->longLongValue();
+}
+
 }  // namespace
 
 std::shared_ptr<MOXRuntime> MOXContainerRuntime::runtimeWithResource(
@@ -50,12 +62,7 @@ std::shared_ptr<MOXRuntime> MOXContainerRuntime::runtimeWithResource(
 std::string MOXContainerRuntime::stringForKey(const std::shared_ptr<MOXRuntime>& runtime,
                                               const std::string& key) {
   return typedValue<std::string>(runtime, key, "stringForKey", MOXTypes::defaultString()->text(),
-                                 [](const ValuePtr& v) {
-                                   // A String Value converts to its own text: skip building the
-                                   // object in between.
-                                   if (v && v->type() == MOXPValue::String) return v->string();
-                                   return MOXTypes::valueToString(v)->text();
-                                 });
+                                 textOf);
 }
 
 bool MOXContainerRuntime::booleanForKey(const std::shared_ptr<MOXRuntime>& runtime,
@@ -75,12 +82,7 @@ double MOXContainerRuntime::doubleForKey(const std::shared_ptr<MOXRuntime>& runt
 std::int64_t MOXContainerRuntime::int64ForKey(const std::shared_ptr<MOXRuntime>& runtime,
                                               const std::string& key) {
   return typedValue<std::int64_t>(runtime, key, "int64ForKey",
-                                  MOXTypes::defaultInt64()->longLongValue(), [](const ValuePtr& v) {
-                                    // An Integer Value converts to its own number.
-                                    if (v && v->type() == MOXPValue::Integer)
-                                      return static_cast<std::int64_t>(v->integer());
-                                    return MOXTypes::valueToInt64(v)->longLongValue();
-                                  });
+                                  MOXTypes::defaultInt64()->longLongValue(), int64Of);
 }
 
 }  // namespace loomset

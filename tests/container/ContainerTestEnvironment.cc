@@ -128,7 +128,55 @@ std::size_t RecordingCallback::count() const {
 
 // ---- ContainerTestEnvironment ----------------------------------------------------------------
 
-ContainerTestEnvironment::ContainerTestEnvironment() {
+namespace {
+
+class InertTimer final : public TimerHandle {
+ public:
+  void cancel() override {}
+};
+
+// Forwards to the test's manual loop without keeping it alive. A fetch still under way when a
+// test ends holds the platform's main loop, and the loop would hold what the fetch posts to it
+// (which holds the fetch): forwarding weakly lets the test's loop, and all that is queued on it,
+// go with the test. What is posted after that is dropped.
+class WeakLoop final : public EventLoop {
+ public:
+  explicit WeakLoop(const std::shared_ptr<EventLoop>& loop) : loop_(loop), name_(loop->name()) {}
+  void post(Block block) override {
+    if (const auto loop = loop_.lock()) loop->post(std::move(block));
+  }
+  std::shared_ptr<TimerHandle> postAfter(double delaySeconds, Block block) override {
+    const auto loop = loop_.lock();
+    if (!loop) return std::make_shared<InertTimer>();
+    return loop->postAfter(delaySeconds, std::move(block));
+  }
+  std::shared_ptr<TimerHandle> postRepeating(double intervalSeconds, Block block) override {
+    const auto loop = loop_.lock();
+    if (!loop) return std::make_shared<InertTimer>();
+    return loop->postRepeating(intervalSeconds, std::move(block));
+  }
+  bool isCurrent() const override {
+    const auto loop = loop_.lock();
+    return loop && loop->isCurrent();
+  }
+  const std::string& name() const override { return name_; }
+  void postAndWait(Block block) override {
+    if (const auto loop = loop_.lock()) loop->postAndWait(std::move(block));
+  }
+
+ private:
+  const std::weak_ptr<EventLoop> loop_;
+  const std::string name_;
+};
+
+void loopsHeldWeakly(Platform& platform) {
+  platform.mainLoop = std::make_shared<WeakLoop>(platform.mainLoop);
+  platform.background = std::make_shared<LoopExecutor>(platform.mainLoop);
+}
+
+}  // namespace
+
+ContainerTestEnvironment::ContainerTestEnvironment() : platform_(loopsHeldWeakly) {
   MOXPreviewManager::instance()->clear();
 }
 

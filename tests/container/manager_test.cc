@@ -82,6 +82,9 @@ TEST_F(ManagerTest, AnIdIsOpenOnceUntilItsContainerCloses) {
   const auto loose = manager->containerById("GTM-B");
   EXPECT_EQ(loose->containerId(), "GTM-B");
   EXPECT_EQ(manager->getContainerById("GTM-B"), nullptr);
+  // Closing a container that was never opened leaves the open one of its id alone.
+  manager->containerById("GTM-A")->close();
+  EXPECT_EQ(manager->getContainerById("GTM-A"), container);
 
   container->close();
   EXPECT_EQ(manager->getContainerById("GTM-A"), nullptr);
