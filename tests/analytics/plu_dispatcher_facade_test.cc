@@ -5,9 +5,10 @@
 
 #include <future>
 
-#include "analytics/dispatch/PLUBatchingDispatcher.h"
 #include "analytics/PLUInstanceControl.h"
+#include "analytics/PLUInternal.h"
 #include "analytics/PLULog.h"
+#include "analytics/dispatch/PLUBatchingDispatcher.h"
 #include "loomset/PLU.h"
 #include "loomset/PLUFields.h"
 #include "loomset/platform/EventLoop.h"
@@ -31,7 +32,7 @@ class FacadeOverCollector {
   ~FacadeOverCollector() {
     PLUInstanceControl::resetSharedInstance();
     // Let the worker finish with the store before the data directory goes away.
-    PLU::thread()->postAndWait([] {});
+    PLUInternal::thread()->postAndWait([] {});
     PLUCollectorEndpoints::setShared(PLUCollectorEndpoints());
     plu_log::setSharedLogger(std::make_shared<PLUDefaultLogger>());
   }
@@ -48,7 +49,7 @@ class FacadeOverCollector {
 TEST(PLUDispatcherFacade, TrackerHitsReachTheCollectorThroughTheLibrarysDispatcher) {
   FacadeOverCollector env;
   auto facade = PLU::sharedInstance();
-  ASSERT_TRUE(std::dynamic_pointer_cast<PLUBatchingDispatcher>(facade->dispatcher()));
+  ASSERT_TRUE(std::dynamic_pointer_cast<PLUBatchingDispatcher>(PLUInternal::dispatcher(*facade)));
   EXPECT_FALSE(env.log().contains("Dispatcher initialization failed"));
 
   auto tracker = facade->trackerWithTrackingId("UA-42-1");

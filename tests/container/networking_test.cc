@@ -61,7 +61,7 @@ class MOXNetworkingTest : public ::testing::Test {
   MOXNetworkingTest() {
     MOXNetworking::Options options;
     options.reachabilityHost = "reachability.test";
-    options.watcherFactory = [this](const std::string&) {
+    options.watcherFactory = [this](const std::string&, std::shared_ptr<EventLoop>) {
       return std::make_unique<FakeWatcher>(&flags_);
     };
     networking_ = MOXNetworking::create(options);
