@@ -1,5 +1,5 @@
-// The Value message (generated from values/proto/type_system.proto) and how it travels among
-// objects. Values are shared by pointer (`ValuePtr`); a sentinel Value such as
+// The Value message (generated from values/proto/loomset/proto/type_system.proto) and how it
+// travels among objects. Values are shared by pointer (`ValuePtr`); a sentinel Value such as
 // MOXTypes::defaultValue() is recognised by pointer identity.
 #pragma once
 
