@@ -83,6 +83,7 @@ TEST_F(SqliteWrapperTest, FailuresCarrySqlitesCodeAndMessage) {
   EXPECT_EQ(status.code() & 0xff, SQLITE_CONSTRAINT);
   EXPECT_EQ(status.message(), "NOT NULL constraint failed: t.a");
 
+  insert.reset();
   status = insert.bindInt64(7, 1);
   EXPECT_EQ(status.code(), SQLITE_RANGE);
   EXPECT_FALSE(status.message().empty());
