@@ -23,6 +23,7 @@ const std::string kExpireSql = "DELETE from datalayer WHERE expires <= ?;";
 const std::string kInsertSql = "INSERT INTO datalayer (key, value, expires) VALUES (?, ?, ?)";
 const std::string kOldestIdsSql = "SELECT ID FROM datalayer ORDER BY ID ASC Limit ?";
 const std::string kLoadAllSql = "SELECT key, value FROM datalayer ORDER BY ID";
+const std::string kEarliestExpirySql = "SELECT MIN(expires) FROM datalayer";
 // Keys are compared as bytes, whatever they were stored as: a LIKE pattern would let "_" and "%"
 // in a prefix match other characters and would ignore letter case, deleting other keys' rows.
 // Parameters: the prefix, the byte length of the prefix and a dot, the prefix and a dot.
@@ -114,6 +115,7 @@ void DataLayerTable::close() {
   insertStatement_.finalize();
   oldestIdsStatement_.finalize();
   loadAllStatement_.finalize();
+  deleteIdsStatements_.clear();
   const SqliteStatus status = db_.close();
   if (!status.ok()) MOXLog::error("Failed to close database: " + status.message());
 }
@@ -135,19 +137,47 @@ void DataLayerTable::logWriteFailure(int kind, const SqliteStatus& status) {
   }
 }
 
+DataLayerTable::Facts* DataLayerTable::facts() {
+  const std::uint64_t transaction = transaction_.serial();
+  if (transaction == 0) return nullptr;
+  if (facts_.transaction != transaction) facts_ = Facts{transaction, std::nullopt, std::nullopt};
+  return &facts_;
+}
+
+std::int64_t DataLayerTable::queryEarliestExpiry() {
+  SqliteStatement statement = db_.prepare(kEarliestExpirySql);
+  if (statement && statement.step().isRow() && !statement.isNull(0)) {
+    return statement.columnInt64(0);
+  }
+  return std::numeric_limits<std::int64_t>::max();  // no rows: none can expire
+}
+
 void DataLayerTable::deleteExpired(std::int64_t nowMillis) {
+  if (Facts* known = facts();
+      known && known->earliestExpiry && nowMillis < *known->earliestExpiry) {
+    return;  // no row can have expired since the last look
+  }
   const SqliteStatus status =
       transaction_.write(kExpire, expireStatement_, kExpireSql, {WriteParam(nowMillis)});
-  if (!status.isDone()) logWriteFailure(kExpire, status);
+  if (!status.isDone()) {
+    logWriteFailure(kExpire, status);
+    return;
+  }
+  if (Facts* known = facts()) {
+    if (known->rowCount) *known->rowCount -= db_.changes();
+    known->earliestExpiry = queryEarliestExpiry();
+  }
 }
 
 std::int64_t DataLayerTable::numStoredEntries() {
+  if (Facts* known = facts(); known && known->rowCount) return *known->rowCount;
   const SqliteStatus status = countStatement_.step();
   std::int64_t count = 0;
   if (status.code() == SQLITE_ERROR) {
     MOXLog::error("Error: Failed to retrieve number of entries from database: " + status.message());
   } else {
     count = countStatement_.columnInt64(0);
+    if (Facts* known = facts(); known && status.isRow()) known->rowCount = count;
   }
   countStatement_.reset();
   return count;
@@ -181,12 +211,17 @@ void DataLayerTable::deleteIds(const std::vector<std::int64_t>& ids) {
   for (std::size_t start = 0; start < ids.size(); start += kIdsPerDelete) {
     const std::size_t count = std::min(kIdsPerDelete, ids.size() - start);
     const std::string sql = deleteIdsSql(count);
-    SqliteStatement statement = prepare(sql, "delete old Entries");
+    SqliteStatement& statement = deleteIdsStatements_[count];
+    if (!statement) statement = prepare(sql, "delete old Entries");
     if (!statement) return;
     // IDs are bound whole: an ID past 32 bits must not wrap into another row's.
     std::vector<WriteParam> params(ids.begin() + start, ids.begin() + start + count);
     const SqliteStatus status = transaction_.write(kDeleteIds, statement, sql, std::move(params));
-    if (!status.ok()) logWriteFailure(kDeleteIds, status);
+    if (!status.ok()) {
+      logWriteFailure(kDeleteIds, status);
+    } else if (Facts* known = facts(); known && known->rowCount) {
+      *known->rowCount -= db_.changes();
+    }
   }
 }
 
@@ -195,7 +230,12 @@ void DataLayerTable::insert(const std::vector<MOXKeyAndSerialized>& entries, std
     const SqliteStatus status =
         transaction_.write(kInsert, insertStatement_, kInsertSql,
                            {WriteParam(entry.key), WriteParam(entry.serialized), expires});
-    if (!status.isDone()) logWriteFailure(kInsert, status);
+    if (!status.isDone()) {
+      logWriteFailure(kInsert, status);
+    } else if (Facts* known = facts()) {
+      if (known->rowCount) ++*known->rowCount;
+      if (known->earliestExpiry) known->earliestExpiry = std::min(*known->earliestExpiry, expires);
+    }
   }
 }
 
@@ -216,7 +256,11 @@ void DataLayerTable::clearKeysWithPrefix(const std::string& prefix) {
   const SqliteStatus status = transaction_.write(
       kDeletePrefix, statement, kDeletePrefixSql,
       {WriteParam(prefix), static_cast<std::int64_t>(withDot.size()), WriteParam(withDot)});
-  logWriteFailure(kDeletePrefix, status);
+  if (!status.ok()) {
+    logWriteFailure(kDeletePrefix, status);
+  } else if (Facts* known = facts(); known && known->rowCount) {
+    *known->rowCount -= db_.changes();
+  }
 }
 
 }  // namespace loomset::datalayer

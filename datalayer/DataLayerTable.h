@@ -12,6 +12,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,6 +66,19 @@ class DataLayerTable {
  private:
   enum WriteKind { kExpire, kInsert, kDeleteIds, kDeletePrefix };
 
+  // What this connection knows about the table inside one transaction, during which no other
+  // connection can change it: the number of rows, and a time before which no row expires. A save
+  // in a burst then neither counts the rows nor scans them for expired ones when nothing can have
+  // expired; the outcome is the same.
+  struct Facts {
+    std::uint64_t transaction = 0;  // StoreTransaction::serial() they hold for; 0: none
+    std::optional<std::int64_t> rowCount;
+    std::optional<std::int64_t> earliestExpiry;
+  };
+  // The facts of the open transaction, or null outside one.
+  Facts* facts();
+  std::int64_t queryEarliestExpiry();
+
   bool tableExists();
   SqliteStatement prepare(const std::string& sql, const char* description);
   std::vector<std::int64_t> oldestIds(std::int64_t count);
@@ -75,12 +90,16 @@ class DataLayerTable {
 
   SqliteDatabase db_;
   StoreTransaction transaction_;
+  Facts facts_;
   // Prepared when the file opens, finalized before it closes.
   SqliteStatement countStatement_;
   SqliteStatement expireStatement_;
   SqliteStatement insertStatement_;
   SqliteStatement oldestIdsStatement_;
   SqliteStatement loadAllStatement_;
+  // Delete-IDs statements by their number of IDs, kept while the file is open: a burst of saves
+  // into a full table deletes the same few rows' worth each time.
+  std::map<std::size_t, SqliteStatement> deleteIdsStatements_;
 };
 
 }  // namespace loomset::datalayer

@@ -7,7 +7,8 @@ namespace loomset::datalayer {
 void StoreTransaction::begin() {
   if (open_) return;
   // Without a transaction the writes simply run on their own, as they would anyway.
-  open_ = db_.execute("BEGIN").ok();
+  open_ = db_.execute("BEGIN IMMEDIATE").ok();
+  if (open_) ++serial_;
 }
 
 SqliteStatus StoreTransaction::bindAndRun(SqliteStatement& statement,

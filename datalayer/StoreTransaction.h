@@ -10,6 +10,10 @@
 // tried once more on its own. The file then holds what statement-by-statement writing would have
 // left.
 //
+// The transaction takes the file's write lock when it begins, so while it is open no other
+// connection changes the table: what the store learns about the table then stays true until the
+// transaction ends (see `serial`).
+//
 // Threads: used on the store's queue only, like the connection it writes to.
 #pragma once
 
@@ -41,9 +45,12 @@ class StoreTransaction {
   StoreTransaction(SqliteDatabase& db, ReplayFailure onReplayFailure)
       : db_(db), onReplayFailure_(std::move(onReplayFailure)) {}
 
-  // Opens a transaction unless one is open; without one, writes run on their own.
+  // Opens a transaction unless one is open; without one (the file is locked by another writer),
+  // writes run on their own.
   void begin();
   bool isOpen() const { return open_; }
+  // Tells transactions apart: a new number for every transaction begun, 0 while none is open.
+  std::uint64_t serial() const { return open_ ? serial_ : 0; }
   // Binds `params` to `statement` (prepared from `sql`), runs it and resets it. The result is the
   // write's final outcome, after the recovery described above when SQLite dropped the transaction.
   SqliteStatus write(int kind, SqliteStatement& statement, const std::string& sql,
@@ -63,6 +70,7 @@ class StoreTransaction {
   SqliteDatabase& db_;
   const ReplayFailure onReplayFailure_;
   bool open_ = false;
+  std::uint64_t serial_ = 0;
   std::vector<RecordedWrite> journal_;
   std::size_t bytes_ = 0;
 };

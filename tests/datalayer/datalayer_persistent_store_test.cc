@@ -3,6 +3,7 @@
 // data layer restoring across instances.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <future>
 #include <memory>
 #include <string>
@@ -23,6 +24,16 @@ using testing::DataLayerStoreTest;
 using testing::text;
 
 constexpr std::int64_t kMinute = 60000;
+
+class FunctionLoadCallback : public MOXDataLayerPersistentStoreCallback {
+ public:
+  using Fn = std::function<void(const std::vector<MOXKeyValue>&)>;
+  explicit FunctionLoadCallback(Fn fn) : fn_(std::move(fn)) {}
+  void onKeyValuesLoaded(const std::vector<MOXKeyValue>& keyValues) override { fn_(keyValues); }
+
+ private:
+  Fn fn_;
+};
 
 std::vector<MOXKeyValue> numbered(const std::string& prefix, int count) {
   std::vector<MOXKeyValue> out;
@@ -86,6 +97,38 @@ TEST_F(DataLayerStoreTest, AFullStoreDropsItsOldestRowsToMakeRoom) {
   EXPECT_EQ(stored.front(), "old5");
   EXPECT_EQ(stored[1994], "old1999");
   EXPECT_EQ(stored.back(), "new4");
+}
+
+// Saves queued together share one transaction; what each of them sees (the number of rows, what
+// has expired) must still be what it would see on its own.
+TEST_F(DataLayerStoreTest, SavesInOneBurstEachSeeTheTableAsItIs) {
+  std::vector<MOXKeyValue> full;
+  for (int i = 0; i < 2000; ++i) {
+    full.emplace_back("g" + std::to_string(i % 2) + "." + std::to_string(i), i64(i));
+  }
+  auto store = makeStore();
+  store->saveKeyValues(full, kMinute);
+  store->saveKeyValues(numbered("a", 5), kMinute);  // drops g*.0 to g*.4
+  store->saveKeyValues(numbered("b", 5), kMinute);  // drops g*.5 to g*.9
+  store->clearKeysWithPrefix("g1");                 // the 995 odd ones left
+  store->saveKeyValues(numbered("c", 5), kMinute);  // fits
+  platform_.runUntilIdle();
+  EXPECT_EQ(log_->count("DataLayer store full, deleting 5 entries to make room."), 2);
+  EXPECT_EQ(log_->count("DataLayer store full"), 2);
+  EXPECT_EQ(rows().size(), 2000u - 10u - 995u + 15u);
+}
+
+TEST_F(DataLayerStoreTest, AnEntryThatExpiresDuringABurstIsGoneBeforeTheNextSave) {
+  auto store = makeStore();
+  store->saveKeyValues({MOXKeyValue("long", i64(1))}, 10 * kMinute);
+  platform_.runUntilIdle();
+  store->saveKeyValues({MOXKeyValue("short", i64(2))}, kMinute);
+  // A load in the middle of the burst lets time pass before the next save.
+  store->loadSaved(std::make_shared<FunctionLoadCallback>(
+      [&](const std::vector<MOXKeyValue>&) { platform_.clock().advance(kMinute); }));
+  store->saveKeyValues({MOXKeyValue("after", i64(3))}, kMinute);
+  platform_.runUntilIdle();
+  EXPECT_EQ(storedKeys(), (std::vector<std::string>{"long", "after"}));
 }
 
 TEST_F(DataLayerStoreTest, OneLargeSaveIsKeptWholeAndTheNextSaveTrims) {

@@ -93,6 +93,10 @@ std::int64_t SqliteDatabase::lastInsertRowId() const {
   return db_ ? sqlite3_last_insert_rowid(db_) : 0;
 }
 
+std::int64_t SqliteDatabase::changes() const {
+  return db_ ? sqlite3_changes64(db_) : 0;
+}
+
 void SqliteDatabase::setBusyTimeout(int milliseconds) {
   if (db_) sqlite3_busy_timeout(db_, milliseconds);
 }

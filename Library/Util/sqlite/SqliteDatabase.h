@@ -56,6 +56,8 @@ class SqliteDatabase {
   // True while a transaction is open (SQLite may end one on its own after some failures).
   bool inTransaction() const;
   std::int64_t lastInsertRowId() const;
+  // Rows changed by the last INSERT, UPDATE or DELETE that completed.
+  std::int64_t changes() const;
   void setBusyTimeout(int milliseconds);
 
  private:
