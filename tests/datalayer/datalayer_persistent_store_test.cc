@@ -241,6 +241,8 @@ TEST_F(DataLayerStoreTest, AnUnusableDirectoryLoadsAsEmptyAndLetsTheDataLayerWor
   platform_.runUntilIdle();
   dataLayer->push(dict({{"k", str("v")}, {"wen", dict({{"lifetime", str("1h")}})}}));
   EXPECT_EQ(text(dataLayer->get("k")), "v");
+  platform_.runUntilIdle();
+  EXPECT_EQ(log_->count("Unable to open WEN database"), 5);  // load, save, clear, load, save
 }
 
 TEST_F(DataLayerStoreTest, ADamagedFileIsLeftAloneAndLoadsAsEmpty) {
