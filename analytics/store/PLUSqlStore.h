@@ -22,6 +22,9 @@
 #include <optional>
 #include <string>
 
+#include "Library/Util/sqlite/SqliteDatabase.h"
+#include "Library/Util/sqlite/SqliteStatement.h"
+
 struct sqlite3;
 struct sqlite3_stmt;
 
@@ -55,7 +58,7 @@ class PLUSqlStore {
   const std::string& databaseName() const { return databaseName_; }
   const std::string& databasePath() const { return databasePath_; }
   // The open connection, or null.
-  sqlite3* database() const { return database_; }
+  sqlite3* database() const { return database_.handle(); }
 
   // True with an open, valid connection afterwards. A file that fails validation is deleted and
   // created anew once.
@@ -100,12 +103,15 @@ class PLUSqlStore {
   PLUSqlStore(std::string databaseName, std::string databasePath,
               std::shared_ptr<FileSystem> fileSystem);
   void postDidOpenDatabase();
+  // The cached statement for the text, prepared and cached when new; null on failure.
+  SqliteStatement* cachedStatement(const std::string& sql);
 
   const std::string databaseName_;
   const std::string databasePath_;
   const std::shared_ptr<FileSystem> fileSystem_;
-  sqlite3* database_ = nullptr;
-  std::map<std::string, sqlite3_stmt*> statementCache_;
+  SqliteDatabase database_;
+  // Declared after the connection: finalized before it closes.
+  std::map<std::string, SqliteStatement> statementCache_;
 };
 
 }  // namespace loomset
