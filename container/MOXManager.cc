@@ -8,6 +8,7 @@
 #include "container/MOXCliquetClickReferrerListener.h"
 #include "container/MOXManagerListener.h"
 #include "container/preview/MOXPreviewManager.h"
+#include "datalayer/MOXDataLayerPersistentStoreImpl.h"
 #include "loomset/Exceptions.h"
 #include "loomset/platform/Platform.h"
 #include "tags/MOXHitDelivery.h"
@@ -15,11 +16,11 @@
 namespace loomset {
 namespace {
 
-// The store behind the manager's data layer. The no-op store keeps nothing; the SQLite store, over
-// the platform's data root, takes its place here.
+// The store behind the manager's data layer: values pushed with a lifetime are kept under the
+// platform's data root ("orvex_loomset.db") and restored by the next manager over it.
 std::shared_ptr<MOXDataLayerPersistentStore> dataLayerStore(
-    const std::shared_ptr<const Platform>& /*platform*/) {
-  return std::make_shared<MOXNoopDataLayerPersistentStore>();
+    const std::shared_ptr<const Platform>& platform) {
+  return std::make_shared<MOXDataLayerPersistentStoreImpl>(platform);
 }
 
 std::string reasonOf(const std::exception& e) {
