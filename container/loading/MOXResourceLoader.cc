@@ -87,8 +87,9 @@ std::string MOXResourceLoader::veskUrl() const {
 
 void MOXResourceLoader::loadResourceAsync() {
   if (started_.exchange(true) || cancelled_.load()) return;
-  std::shared_ptr<HttpClient> client = options_.client ? options_.client : HttpClient::shared();
-  std::shared_ptr<EventLoop> loop = options_.loop ? options_.loop : Platform::current()->mainLoop;
+  const auto platform = Platform::current();
+  std::shared_ptr<HttpClient> client = options_.client ? options_.client : platform->http;
+  std::shared_ptr<EventLoop> loop = options_.loop ? options_.loop : platform->mainLoop;
   if (!client || !loop) {
     deliverFailure(kMOXLoadFailureNotAvailable);
     return;

@@ -27,9 +27,9 @@
 #include <optional>
 #include <string>
 
-#include "Library/Util/http/HttpClient.h"
 #include "container/loading/MOXLoadCallback.h"
 #include "loomset/platform/EventLoop.h"
+#include "loomset/platform/HttpClient.h"
 #include "loomset/proto/serving.pb.h"
 
 namespace loomset {
@@ -44,7 +44,7 @@ inline constexpr double kMOXResourceLoaderTimeoutSeconds = 60;
 class MOXResourceLoader : public std::enable_shared_from_this<MOXResourceLoader> {
  public:
   struct Options {
-    // The process-wide client when empty.
+    // The platform's client when empty.
     std::shared_ptr<HttpClient> client;
     // Where the answer is delivered; the platform's main loop when empty.
     std::shared_ptr<EventLoop> loop;

@@ -3,7 +3,6 @@
 #include <exception>
 #include <utility>
 
-#include "Library/Util/platform/FileUtil.h"
 #include "container/preview/MOXPreviewManager.h"
 #include "foundation/MOXAsyncUtil.h"
 #include "loomset/Exceptions.h"
@@ -28,7 +27,8 @@ MOXResourceStorageImpl::MOXResourceStorageImpl(std::string containerId, const Pl
       libraryDirectory_(platform.directories.root().empty()
                             ? std::string()
                             : platform.directories.libraryDirectory()),
-      resourceDirectory_(platform.application.resourceDirectory) {}
+      resourceDirectory_(platform.application.resourceDirectory),
+      files_(platform.fileSystem) {}
 
 void MOXResourceStorageImpl::setLoadCallback(
     std::shared_ptr<MOXDiskLoadCallbackInterface> callback) {
@@ -49,7 +49,7 @@ std::string MOXResourceStorageImpl::dataPath() const {
     throw UnableToCreateDataDirectory("no data directory is configured");
   }
   const std::string path = libraryDirectory_ + "/Application Support/Orvex/Loomset";
-  if (!FileUtil::createDirectories(path)) {
+  if (!files_->createDirectories(path)) {
     const std::string description = "cannot create the directory " + path;
     MOXLog::error("Create directory error: " + description);
     throw UnableToCreateDataDirectory(description);
@@ -94,7 +94,7 @@ MOXSavedResourceOrFailure MOXResourceStorageImpl::loadResourceFromDisk() {
     result.failure = kMOXLoadFailureIOError;
     return result;
   }
-  const std::optional<std::string> bytes = path ? FileUtil::readFile(*path) : std::nullopt;
+  const std::optional<std::string> bytes = path ? files_->readFile(*path) : std::nullopt;
   if (!bytes) {
     MOXLog::debug("Resource not on disk");
     result.failure = kMOXLoadFailureNotAvailable;
@@ -171,7 +171,7 @@ bool MOXResourceStorageImpl::writeSerialized(const std::string& bytes, std::uint
   }
   // Written whole, flushed and renamed over the old copy: a crash or a full disk leaves either
   // the old copy or the new one, never a part, and a failed write leaves the old copy alone.
-  if (!path || !FileUtil::writeFileAtomically(*path, bytes)) {
+  if (!path || !files_->writeFileAtomically(*path, bytes)) {
     MOXLog::warning("Error writing resource to disk. Keeping the saved copy.");
     return false;
   }
@@ -184,7 +184,7 @@ bool MOXResourceStorageImpl::writeSerialized(const std::string& bytes, std::uint
 std::optional<std::string> MOXResourceStorageImpl::bundleFile(const std::string& fileName) const {
   if (resourceDirectory_.empty() || fileName.empty()) return std::nullopt;
   std::string path = resourceDirectory_ + "/" + fileName;
-  if (!FileUtil::exists(path)) return std::nullopt;
+  if (!files_->exists(path)) return std::nullopt;
   return path;
 }
 
@@ -196,7 +196,7 @@ std::shared_ptr<MOXPResource> MOXResourceStorageImpl::loadResourceFromContainerF
     return nullptr;
   }
   MOXLog::verbose("Loading default container from " + name);
-  const auto bytes = FileUtil::readFile(*path);
+  const auto bytes = files_->readFile(*path);
   auto resource = std::make_shared<MOXPResource>();
   if (!bytes || !resource->ParsePartialFromString(*bytes)) {
     MOXLog::warning("Error reading resource from binary container file: " + *path +
@@ -219,7 +219,7 @@ MOXExpandedResourcePtr MOXResourceStorageImpl::loadExpandedResourceFromPlistFile
   }
   MOXLog::verbose("loading default container from " + name + ".plist");
   const std::string failure = "Error reading resource from plist file: ";
-  const auto bytes = FileUtil::readFile(*path);
+  const auto bytes = files_->readFile(*path);
   if (!bytes) {
     MOXLog::warning(failure + *path + " cannot be read");
     return nullptr;
@@ -251,7 +251,7 @@ MOXExpandedResourcePtr MOXResourceStorageImpl::loadExpandedResourceFromJsonFile(
   }
   MOXLog::verbose("loading default container from " + name + ".json");
   const std::string failure = "Error reading resource from json file: ";
-  const auto bytes = FileUtil::readFile(*path);
+  const auto bytes = files_->readFile(*path);
   if (!bytes) {
     MOXLog::warning(failure + *path + " cannot be read");
     return nullptr;

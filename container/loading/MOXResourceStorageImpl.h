@@ -2,8 +2,8 @@
 //   saved resource   <Library>/Application Support/Orvex/Loomset/resource_ID, one
 //                    MOXPResourceWithMetadata in wire form;
 //   bundle defaults  <resource directory>/ID, ID.plist and ID.json.
-// The Library and resource directories are the platform's (its data root and its application's
-// resource directory) as they were when the storage was created.
+// The Library and resource directories and the file system are the platform's (its data root, its
+// application's resource directory, its file system) as they were when the storage was created.
 //
 // A save never leaves a partly written file: the new content goes to a temporary file in the same
 // folder, is flushed and is renamed over the old file. A save that fails leaves the earlier copy
@@ -77,6 +77,7 @@ class MOXResourceStorageImpl final : public MOXResourceStorage,
   const std::string containerId_;
   const std::string libraryDirectory_;  // empty: no data root
   const std::string resourceDirectory_;
+  const std::shared_ptr<FileSystem> files_;
 
   mutable std::mutex mu_;
   std::shared_ptr<MOXDiskLoadCallbackInterface> loadCallback_;  // guarded by mu_

@@ -11,6 +11,7 @@
 #include "container/loading/MOXResourceLoader.h"
 #include "platform/WaitFor.h"
 #include "support/LocalHttpServer.h"
+#include "support/RecordingHttpClient.h"
 #include "support/RecordingLoadCallback.h"
 #include "support/RecordingLogger.h"
 #include "support/ScopedPlatform.h"
@@ -193,6 +194,25 @@ TEST_F(ResourceLoaderTest, CancelledFetchesReportNothingMore) {
   testing::driveFor(platform_.mainLoop(), std::chrono::milliseconds(50));
   EXPECT_EQ(callback_->summary(), "");
   EXPECT_EQ(server_.requestCount(), 2u);
+}
+
+TEST(ResourceLoaderOverTheBundle, SendsAPlainGetWithATimeOutThroughTheBundlesClient) {
+  auto http = std::make_shared<testing::RecordingHttpClient>();
+  testing::ScopedPlatform platform([&](Platform& p) { p.http = http; });
+  auto callback = std::make_shared<Recorder>();
+  auto fetcher = MOXResourceLoader::create("GTM-1");
+  fetcher->setCallback(callback);
+  fetcher->loadResourceAsync();
+  platform.runUntilIdle();
+
+  ASSERT_EQ(http->requests().size(), 1u);
+  const HttpRequest request = http->requests()[0];
+  EXPECT_EQ(request.method, "GET");
+  EXPECT_EQ(request.url, fetcher->veskUrl());
+  EXPECT_TRUE(request.headers.empty());
+  EXPECT_TRUE(request.body.empty());
+  EXPECT_EQ(request.timeoutSeconds, kMOXResourceLoaderTimeoutSeconds);
+  EXPECT_EQ(callback->summary(), "start success");
 }
 
 TEST_F(ResourceLoaderTest, IsStartedOnce) {

@@ -2,9 +2,7 @@
 // file, preview mode, data directories that cannot be used, writes that fail part-way, saves that
 // run out of order, and the order in which bundle defaults are tried.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
-#include <csignal>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -12,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "Library/Util/platform/FileUtil.h"
 #include "container/LoadingTestSupport.h"
 #include "container/loading/MOXDefaultContainer.h"
 #include "container/loading/MOXResourceStorageImpl.h"
 #include "container/preview/MOXPreviewManager.h"
 #include "loomset/Exceptions.h"
+#include "support/FaultInjectingFileSystem.h"
 #include "support/RecordingLoadCallback.h"
 #include "support/RecordingLogger.h"
 #include "support/ScopedPlatform.h"
@@ -48,15 +46,16 @@ class ResourceStorageTest : public ::testing::Test {
  protected:
   ~ResourceStorageTest() override { MOXPreviewManager::instance()->clear(); }
 
+  FileSystem& files() const { return *platform_.platform()->fileSystem; }
   std::string savedFile(const std::string& id = "GTM-1") const {
     return platform_.dataRoot() + "/Library/Application Support/Orvex/Loomset/resource_" + id;
   }
   void writeSavedFile(const std::string& bytes, const std::string& id = "GTM-1") const {
-    ASSERT_TRUE(FileUtil::createDirectories(std::filesystem::path(savedFile(id)).parent_path()));
-    ASSERT_TRUE(FileUtil::writeFileAtomically(savedFile(id), bytes));
+    ASSERT_TRUE(files().createDirectories(std::filesystem::path(savedFile(id)).parent_path()));
+    ASSERT_TRUE(files().writeFileAtomically(savedFile(id), bytes));
   }
   void writeBundleFile(const std::string& name, const std::string& bytes) const {
-    ASSERT_TRUE(FileUtil::writeFileAtomically(platform_.resourceDirectory() + "/" + name, bytes));
+    ASSERT_TRUE(files().writeFileAtomically(platform_.resourceDirectory() + "/" + name, bytes));
   }
 
   // Loads in the background, as a container does, and answers what the callback heard.
@@ -78,7 +77,7 @@ TEST_F(ResourceStorageTest, SavesAndLoadsTheWholeMessageUnderTheDataDirectory) {
 
   const MOXPResourceWithMetadata first = savedResource("1", kTimeStamp);
   ASSERT_TRUE(storage->saveResourceToDisk(first));
-  EXPECT_TRUE(FileUtil::readFile(savedFile()) == bytesOf(first));
+  EXPECT_TRUE(files().readFile(savedFile()) == bytesOf(first));
 
   // The background save replaces it; the background load reports it on the main loop.
   const MOXPResourceWithMetadata second = savedResource("2", kTimeStamp + 1);
@@ -142,7 +141,7 @@ TEST_F(ResourceStorageTest, APreviewedContainerDoesNotReadItsSavedFile) {
 
 TEST_F(ResourceStorageTest, ADataDirectoryThatCannotBeCreatedFailsLoudlyButStillAnswers) {
   // A file where the Library directory should be.
-  ASSERT_TRUE(FileUtil::writeFileAtomically(platform_.dataRoot() + "/Library", "in the way"));
+  ASSERT_TRUE(files().writeFileAtomically(platform_.dataRoot() + "/Library", "in the way"));
   auto storage = MOXResourceStorageImpl::create("GTM-1");
 
   EXPECT_THROW(storage->dataPath(), UnableToCreateDataDirectory);
@@ -166,47 +165,39 @@ TEST_F(ResourceStorageTest, WithoutDataRootNothingIsStoredOrRead) {
   EXPECT_EQ(callback->summary(), "start failure 1");
 }
 
-// Limits the size of files this process may write, as a full disk would, for one scope.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &previous_);
-    previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);  // else the process is killed
-    rlimit limit = previous_;
-    limit.rlim_cur = bytes;
-    EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &previous_);
-    std::signal(SIGXFSZ, previousHandler_);
-  }
-
- private:
-  rlimit previous_{};
-  void (*previousHandler_)(int) = SIG_DFL;
-};
-
 TEST_F(ResourceStorageTest, AWriteThatFailsPartWayKeepsTheEarlierCopyAndLeavesNoTemporaryFile) {
+  using Operation = testing::FaultInjectingFileSystem::Operation;
+  auto faults = std::make_shared<testing::FaultInjectingFileSystem>();
+  testing::ScopedPlatform platform([&](Platform& p) { p.fileSystem = faults; });
   auto storage = MOXResourceStorageImpl::create("GTM-1");
   const MOXPResourceWithMetadata old = savedResource("old", kTimeStamp);
   ASSERT_TRUE(storage->saveResourceToDisk(old));
-
+  const std::string file = *storage->resourceFilename();
+  const std::string directory = std::filesystem::path(file).parent_path().string();
   const MOXPResourceWithMetadata large = savedResource("new", kTimeStamp + 1, 256 * 1024);
-  log_->clear();
-  {
-    FileSizeLimit limit(64 * 1024);  // the new copy stops a quarter of the way in
+
+  // A full disk stops the write part of the way in; a failed flush; a failed rename.
+  const Operation failing[] = {Operation::kAppend, Operation::kSync, Operation::kRename};
+  for (const Operation operation : failing) {
+    SCOPED_TRACE(static_cast<int>(operation));
+    log_->clear();
+    faults->failNext(operation);
     EXPECT_FALSE(storage->saveResourceToDisk(large));
+    EXPECT_EQ(faults->failures(operation), 1);
+    EXPECT_TRUE(log_->contains("Error writing resource to disk."));
+    EXPECT_TRUE(faults->readFile(file) == bytesOf(old));
+    EXPECT_EQ(filesIn(directory), std::vector<std::string>{"resource_GTM-1"});
   }
-  EXPECT_TRUE(log_->contains("Error writing resource to disk."));
-  EXPECT_TRUE(FileUtil::readFile(savedFile()) == bytesOf(old));
-  EXPECT_EQ(filesIn(std::filesystem::path(savedFile()).parent_path().string()),
-            std::vector<std::string>{"resource_GTM-1"});
 
   // An incomplete message is never written over a good copy either.
   MOXPResourceWithMetadata incomplete = large;
   incomplete.clear_time_stamp();
   EXPECT_FALSE(storage->saveResourceToDisk(incomplete));
-  EXPECT_TRUE(FileUtil::readFile(savedFile()) == bytesOf(old));
+  EXPECT_TRUE(faults->readFile(file) == bytesOf(old));
+
+  // Space is back: the next save lands.
+  ASSERT_TRUE(storage->saveResourceToDisk(large));
+  EXPECT_TRUE(faults->readFile(file) == bytesOf(large));
 }
 
 // Runs background work only when told, newest first.
