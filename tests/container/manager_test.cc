@@ -123,6 +123,23 @@ TEST_F(ManagerTest, PushedEventsEvaluateTheTagsOfEveryOpenContainer) {
   EXPECT_EQ(b->calls(), 2);
 }
 
+TEST_F(ManagerTest, ValuesPushedWithALifetimeSurviveANewManagerOverTheSameDataRoot) {
+  const auto first = env.newManager();
+  first->dataLayer()->push(obj::dict({{"user", obj::dict({{"tier", obj::str("gold")}})},
+                                      {"wen", obj::dict({{"lifetime", obj::str("1h")}})}}));
+  first->dataLayer()->push(obj::dict({{"session", obj::str("short-lived")}}));
+  env.platform().runUntilIdle();  // the store writes on the background executor
+
+  const auto next = env.newManager();
+  const ObjectPtr tier = next->dataLayer()->get("user.tier");
+  ASSERT_NE(tier, nullptr);
+  EXPECT_EQ(tier->description(), "gold");
+  EXPECT_EQ(next->dataLayer()->get("session"), nullptr);
+
+  env.platform().advanceAndRun(3601);
+  EXPECT_EQ(env.newManager()->dataLayer()->get("user.tier"), nullptr);
+}
+
 TEST_F(ManagerTest, SettingsReachTheContainersOpenedAfterThem) {
   const auto manager = env.newManager();
   manager->setVeskServerAddress(std::string("http://127.0.0.1:1"));
