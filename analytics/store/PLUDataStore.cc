@@ -6,11 +6,9 @@
 #include <mutex>
 #include <utility>
 
-#include "Library/Util/platform/FileUtil.h"
 #include "Library/Util/platform/NoDestructor.h"
-#include "analytics/store/PLUDataStoreImpl.h"
 #include "analytics/PLULog.h"
-#include "loomset/PLU.h"
+#include "analytics/store/PLUDataStoreImpl.h"
 #include "loomset/platform/EventLoop.h"
 #include "loomset/platform/Platform.h"
 
@@ -54,14 +52,10 @@ PLUError errorFromException(const std::string& description) {
 
 }  // namespace
 
-std::shared_ptr<PLUDataStore> PLUDataStore::dataStore() {
-  return create(Platform::current(), thread());
-}
-
 std::shared_ptr<PLUDataStore> PLUDataStore::create(std::shared_ptr<const Platform> platform,
                                                    std::shared_ptr<EventLoop> worker) {
   if (!platform) platform = Platform::current();
-  if (!worker) worker = thread();
+  if (!worker) worker = platform->analyticsWorker;
   std::shared_ptr<PLUDataStore> store(new PLUDataStore(std::move(platform), std::move(worker)));
   registerStore(store);
   return store;
@@ -246,10 +240,6 @@ std::string PLUDataStore::databaseFullPath(const Platform& platform, const std::
 
 std::string PLUDataStore::databaseFullURL(const Platform& platform, const std::string& fileName) {
   return "file://" + databaseFullPath(platform, fileName);
-}
-
-std::shared_ptr<EventLoop> PLUDataStore::thread() {
-  return PLU::thread();
 }
 
 void PLUDataStore::saveAllStores() {

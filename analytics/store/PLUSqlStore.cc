@@ -1,19 +1,12 @@
 #include "analytics/store/PLUSqlStore.h"
 
-#include <fcntl.h>
-#include <linux/fs.h>
 #include <sqlite3.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <utility>
 #include <vector>
 
-#include "Library/Util/platform/FileUtil.h"
 #include "Library/Util/platform/NoDestructor.h"
 #include "analytics/PLULog.h"
 #include "analytics/store/PLUStoreDatabase.h"
@@ -45,22 +38,6 @@ SharedSlot& sharedSlot() {
   return *slot;
 }
 
-// File systems without inode flags answer one of these; their files are never immutable.
-bool flagsUnsupported(int error) {
-  return error == ENOTTY || error == EOPNOTSUPP || error == EINVAL || error == ENOSYS;
-}
-
-// Opens the file for the flag ioctls, which need no write access.
-int openForFlags(const std::string& path, std::string* error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0 && error) *error = std::strerror(errno);
-  return fd;
-}
-
-std::string describeErrno(int error) {
-  return std::strerror(error);
-}
-
 }  // namespace
 
 std::string PLUSqlStore::databaseDirectoryPath() {
@@ -85,7 +62,8 @@ std::shared_ptr<PLUSqlStore> PLUSqlStore::create(const std::string& databaseName
 }
 
 std::shared_ptr<PLUSqlStore> PLUSqlStore::create(const std::string& databaseName,
-                                                 const std::string& directory) {
+                                                 const std::string& directory,
+                                                 std::shared_ptr<FileSystem> fileSystem) {
   if (databaseName.empty()) {
     PLU_LOG_ERROR("Received empty database name");
     return nullptr;
@@ -94,12 +72,16 @@ std::shared_ptr<PLUSqlStore> PLUSqlStore::create(const std::string& databaseName
     PLU_LOG_ERROR("Received empty database path");
     return nullptr;
   }
+  if (!fileSystem) fileSystem = Platform::current()->fileSystem;
   return std::shared_ptr<PLUSqlStore>(
-      new PLUSqlStore(databaseName, directory + "/" + databaseName));
+      new PLUSqlStore(databaseName, directory + "/" + databaseName, std::move(fileSystem)));
 }
 
-PLUSqlStore::PLUSqlStore(std::string databaseName, std::string databasePath)
-    : databaseName_(std::move(databaseName)), databasePath_(std::move(databasePath)) {}
+PLUSqlStore::PLUSqlStore(std::string databaseName, std::string databasePath,
+                         std::shared_ptr<FileSystem> fileSystem)
+    : databaseName_(std::move(databaseName)),
+      databasePath_(std::move(databasePath)),
+      fileSystem_(std::move(fileSystem)) {}
 
 PLUSqlStore::~PLUSqlStore() {
   closeDatabase();
@@ -107,7 +89,7 @@ PLUSqlStore::~PLUSqlStore() {
 
 bool PLUSqlStore::ensureOpenDatabase() {
   if (database_) {
-    if (FileUtil::exists(databasePath_)) return true;
+    if (fileSystem_->exists(databasePath_)) return true;
     // The file went away underneath the connection: start over with a new one.
     closeDatabase();
   }
@@ -118,7 +100,7 @@ bool PLUSqlStore::ensureOpenDatabase() {
 
 bool PLUSqlStore::openAndValidateDatabase() {
   if (database_) closeDatabase();
-  if (FileUtil::exists(databasePath_)) {
+  if (fileSystem_->exists(databasePath_)) {
     std::string error;
     const bool immutable = isFileImmutable(databasePath_, &error);
     if (!error.empty()) {
@@ -130,7 +112,7 @@ bool PLUSqlStore::openAndValidateDatabase() {
       return false;
     }
   } else {
-    FileUtil::createDirectories(databasePath_.substr(0, databasePath_.rfind('/')));
+    fileSystem_->createDirectories(databasePath_.substr(0, databasePath_.rfind('/')));
   }
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(databasePath_.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
@@ -178,9 +160,9 @@ void PLUSqlStore::closeDatabase() {
 
 bool PLUSqlStore::closeAndDeleteDatabase() {
   closeDatabase();
-  if (!FileUtil::exists(databasePath_)) return true;
+  if (!fileSystem_->exists(databasePath_)) return true;
   clearFileImmutable(databasePath_);
-  if (!PLUStoreDatabase::removeFiles(databasePath_)) {
+  if (!PLUStoreDatabase::removeFiles(*fileSystem_, databasePath_)) {
     PLU_LOG_ERROR("Failed to delete database: " + databasePath_);
     return false;
   }
@@ -366,43 +348,11 @@ void PLUSqlStore::postDidOpenDatabase() {
 }
 
 bool PLUSqlStore::isFileImmutable(const std::string& path, std::string* error) {
-  struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0) {
-    if (error) *error = describeErrno(errno);
-    return false;
-  }
-  if (!S_ISREG(info.st_mode)) return false;
-  const int fd = openForFlags(path, error);
-  if (fd < 0) return false;
-  int flags = 0;
-  bool immutable = false;
-  if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
-    immutable = (flags & FS_IMMUTABLE_FL) != 0;
-  } else if (!flagsUnsupported(errno) && error) {
-    *error = describeErrno(errno);
-  }
-  ::close(fd);
-  return immutable;
+  return fileSystem_->isImmutable(path, error);
 }
 
 bool PLUSqlStore::clearFileImmutable(const std::string& path, std::string* error) {
-  const int fd = openForFlags(path, error);
-  if (fd < 0) return false;
-  int flags = 0;
-  bool cleared = true;
-  if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) {
-    cleared = flagsUnsupported(errno);
-    if (!cleared && error) *error = describeErrno(errno);
-  } else if (flags & FS_IMMUTABLE_FL) {
-    flags &= ~FS_IMMUTABLE_FL;
-    // Needs the right to change inode flags (CAP_LINUX_IMMUTABLE); without it this fails.
-    if (::ioctl(fd, FS_IOC_SETFLAGS, &flags) != 0) {
-      cleared = false;
-      if (error) *error = describeErrno(errno);
-    }
-  }
-  ::close(fd);
-  return cleared;
+  return fileSystem_->clearImmutable(path, error);
 }
 
 }  // namespace loomset

@@ -6,6 +6,9 @@
 // the observers registered with `addDidOpenDatabaseObserver` (the properties store creates or
 // validates its table there).
 //
+// The file checks, the directory creation and the removal of damaged files go through the file
+// system the store was made with; SQLite opens the database file itself.
+//
 // Threads: a store takes no lock; its callers serialise access (the properties store uses it on
 // the analytics worker thread only). `sharedInstance` and the observer registry are safe from any
 // thread. Statements returned by `statementForQuery` belong to the cache; those returned by
@@ -24,6 +27,8 @@ struct sqlite3_stmt;
 
 namespace loomset {
 
+class FileSystem;
+
 inline constexpr const char* kPLUSqlStoreDatabaseName = "kestrel-aux-v4.sql";
 
 class PLUSqlStore {
@@ -38,9 +43,11 @@ class PLUSqlStore {
   static std::string databaseDirectoryPath();
 
   // Null, with an error logged, for an empty name or an empty resulting path. Nothing is opened.
+  // Without a file system, the one of the platform bundle in force.
   static std::shared_ptr<PLUSqlStore> create(const std::string& databaseName);
   static std::shared_ptr<PLUSqlStore> create(const std::string& databaseName,
-                                             const std::string& directory);
+                                             const std::string& directory,
+                                             std::shared_ptr<FileSystem> fileSystem = nullptr);
   ~PLUSqlStore();
   PLUSqlStore(const PLUSqlStore&) = delete;
   PLUSqlStore& operator=(const PLUSqlStore&) = delete;
@@ -83,17 +90,20 @@ class PLUSqlStore {
   // the store that did.
   static std::shared_ptr<void> addDidOpenDatabaseObserver(OpenObserver observer);
 
-  // Whether the file carries the immutable flag, and clearing it. On file systems without such a
-  // flag (or where it cannot be read), a file is never immutable and clearing succeeds.
-  static bool isFileImmutable(const std::string& path, std::string* error = nullptr);
-  static bool clearFileImmutable(const std::string& path, std::string* error = nullptr);
+  // Whether the file carries the immutable flag, and clearing it, through the store's file system.
+  // On file systems without such a flag (or where it cannot be read), a file is never immutable
+  // and clearing succeeds.
+  bool isFileImmutable(const std::string& path, std::string* error = nullptr);
+  bool clearFileImmutable(const std::string& path, std::string* error = nullptr);
 
  private:
-  PLUSqlStore(std::string databaseName, std::string databasePath);
+  PLUSqlStore(std::string databaseName, std::string databasePath,
+              std::shared_ptr<FileSystem> fileSystem);
   void postDidOpenDatabase();
 
   const std::string databaseName_;
   const std::string databasePath_;
+  const std::shared_ptr<FileSystem> fileSystem_;
   sqlite3* database_ = nullptr;
   std::map<std::string, sqlite3_stmt*> statementCache_;
 };

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <utility>
 
-#include "Library/Util/platform/FileUtil.h"
+#include "loomset/platform/FileSystem.h"
 
 namespace loomset {
 
@@ -238,10 +238,10 @@ std::int64_t PLUStoreDatabase::lastInsertRowId() const {
   return sqlite3_last_insert_rowid(db_);
 }
 
-bool PLUStoreDatabase::removeFiles(const std::string& path) {
+bool PLUStoreDatabase::removeFiles(FileSystem& fileSystem, const std::string& path) {
   bool removed = true;
   for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
-    removed = FileUtil::remove(path + suffix) && removed;
+    removed = fileSystem.remove(path + suffix) && removed;
   }
   return removed;
 }

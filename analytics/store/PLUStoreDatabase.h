@@ -21,6 +21,8 @@ struct sqlite3_stmt;
 
 namespace loomset {
 
+class FileSystem;
+
 class PLUStoreFailure : public std::runtime_error {
  public:
   PLUStoreFailure(int code, const std::string& message)
@@ -94,7 +96,7 @@ class PLUStoreDatabase {
   const std::string& path() const { return path_; }
 
   // Removes the file and the journal files SQLite keeps beside it; true when none is left.
-  static bool removeFiles(const std::string& path);
+  static bool removeFiles(FileSystem& fileSystem, const std::string& path);
 
  private:
   PLUStoreDatabase(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
