@@ -14,6 +14,9 @@
 #include <system_error>
 #include <vector>
 
+#include "container/MOXContainerRuntime.h"
+#include "container/MOXFunctionCallHandlers.h"
+#include "container/MOXManagerListener.h"
 #include "loomset/Exceptions.h"
 #include "loomset/MOXDataLayer.h"
 #include "loomset/MOXLog.h"
@@ -22,9 +25,6 @@
 #include "loomset/platform/Platform.h"
 #include "tools/loomset/Arguments.h"
 #include "tools/loomset/ContainerFile.h"
-#include "tools/loomset/ContainerGetters.h"
-#include "tools/loomset/EventForwarder.h"
-#include "tools/loomset/HandlerRegistry.h"
 #include "tools/loomset/JsonLines.h"
 #include "tools/loomset/JsonObjects.h"
 #include "tools/loomset/Subcommand.h"
@@ -197,13 +197,13 @@ class StepRunner {
     }
     Json value;
     if (type == "string") {
-      value = stringForKey(runtime_, *key);
+      value = MOXContainerRuntime::stringForKey(runtime_, *key);
     } else if (type == "boolean") {
-      value = booleanForKey(runtime_, *key);
+      value = MOXContainerRuntime::booleanForKey(runtime_, *key);
     } else if (type == "double") {
-      value = objectToJson(Number::float64(doubleForKey(runtime_, *key)));
+      value = objectToJson(Number::float64(MOXContainerRuntime::doubleForKey(runtime_, *key)));
     } else if (type == "int64") {
-      value = int64ForKey(runtime_, *key);
+      value = MOXContainerRuntime::int64ForKey(runtime_, *key);
     } else {
       return invalid(line, "unknown type \"" + type +
                                "\" (expected \"string\", \"boolean\", \"double\" or \"int64\")");
@@ -302,7 +302,7 @@ int runMain(const std::vector<std::string>& args) {
   }
 
   JsonLinesWriter out(std::cout);
-  auto handlers = std::make_shared<HandlerRegistry>();
+  auto handlers = std::make_shared<MOXFunctionCallHandlers>();
   for (const std::string& name : parsed.values("--tag-handler")) {
     handlers->registerFunctionCallTagHandler(std::make_shared<PrintingTagHandler>(out), name);
   }
@@ -312,9 +312,11 @@ int runMain(const std::vector<std::string>& args) {
   }
 
   const auto dataLayer = MOXDataLayer::create();
-  const auto runtime = MOXRuntime::runtimeWithResource(
-      container.resource, dataLayer, makeMacroEvaluator(handlers), makeTagEvaluator(handlers));
-  const auto forwarder = std::make_shared<EventForwarder>(runtime);
+  // Built, wired and read as a container's runtime is, without a container around it.
+  const auto runtime =
+      MOXContainerRuntime::runtimeWithResource(container.resource, dataLayer, handlers);
+  const auto forwarder = std::make_shared<MOXEventListener>(
+      [runtime](const std::string& eventName) { runtime->evaluateTags(eventName); });
   dataLayer->registerListener(forwarder);
   if (!container.supplementals.empty()) runtime->setSupplementals(container.supplementals);
 
