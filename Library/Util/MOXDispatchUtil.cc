@@ -19,7 +19,22 @@ std::string lowerCase(std::string text) {
 
 }  // namespace
 
+namespace {
+
+// What `setSharedThread` installed; never destroyed, like the worker thread.
+std::shared_ptr<EventLoop>& threadOverride() {
+  static auto* const slot = new std::shared_ptr<EventLoop>();
+  return *slot;
+}
+
+}  // namespace
+
+void MOXDispatchUtil::setSharedThread(std::shared_ptr<EventLoop> loop) {
+  std::atomic_store(&threadOverride(), std::move(loop));
+}
+
 std::shared_ptr<EventLoop> MOXDispatchUtil::sharedThread() {
+  if (auto loop = std::atomic_load(&threadOverride())) return loop;
   // Deliberately leaked: the worker thread lives as long as the process, and users of it (the
   // pixel dispatcher's timer, network completions) may still post to it during static
   // destruction.
@@ -29,6 +44,8 @@ std::shared_ptr<EventLoop> MOXDispatchUtil::sharedThread() {
 }
 
 EventLoop& MOXDispatchUtil::thread() {
+  // A reference into a loop that stays alive: the process-wide thread never goes away, and an
+  // installed loop is kept by the slot until it is replaced.
   return *sharedThread();
 }
 

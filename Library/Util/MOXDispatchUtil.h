@@ -2,8 +2,9 @@
 // there, where its files live, and the User-Agent its requests carry.
 //
 // The worker thread is one process-wide serial event loop, created on first use and never
-// stopped. The pixel hit store, the pixel dispatcher and the network operations do all their
-// work in blocks run through `background`, which serialises them without further locks.
+// stopped, unless a loop of the caller's is installed with `setSharedThread`. The pixel hit store,
+// the pixel dispatcher and the network operations do all their work in blocks run through
+// `background`, which serialises them without further locks.
 //
 // Threads: every operation may be called from any thread.
 #pragma once
@@ -25,6 +26,10 @@ class MOXDispatchUtil {
   static EventLoop& thread();
   // The same loop as a shared handle, for services that keep the loop they deliver to.
   static std::shared_ptr<EventLoop> sharedThread();
+  // Replaces the worker loop for whatever asks for it from then on (a tool replaying a scenario
+  // on simulated time installs a loop it runs itself); services that already keep the loop keep
+  // theirs. Null goes back to the process-wide thread. Install it before the library is used.
+  static void setSharedThread(std::shared_ptr<EventLoop> loop);
 
   // Runs the block on the worker thread. Called on the worker thread, the block runs at once,
   // inline, whatever `wait` says (so nested use never deadlocks). Otherwise it is posted, and

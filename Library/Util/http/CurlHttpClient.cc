@@ -372,7 +372,26 @@ std::shared_ptr<HttpCall> CurlHttpClient::send(HttpRequest request, std::shared_
   return transfer;
 }
 
+namespace {
+
+// What `setShared` installed; never destroyed, like the libcurl client.
+std::shared_ptr<HttpClient>& sharedOverride() {
+  static auto* const slot = new std::shared_ptr<HttpClient>();
+  return *slot;
+}
+
+}  // namespace
+
 std::shared_ptr<HttpClient> HttpClient::shared() {
+  if (auto client = std::atomic_load(&sharedOverride())) return client;
+  return libcurlClient();
+}
+
+void HttpClient::setShared(std::shared_ptr<HttpClient> client) {
+  std::atomic_store(&sharedOverride(), std::move(client));
+}
+
+std::shared_ptr<HttpClient> HttpClient::libcurlClient() {
   // Lives as long as the process: requests may still be in flight during static destruction.
   static const auto* const client =
       new std::shared_ptr<HttpClient>(std::make_shared<CurlHttpClient>());

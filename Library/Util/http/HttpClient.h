@@ -79,8 +79,15 @@ class HttpClient {
   virtual std::shared_ptr<HttpCall> send(HttpRequest request, std::shared_ptr<EventLoop> loop,
                                          Completion completion) = 0;
 
-  // The process-wide client over libcurl, created on first use.
+  // The client the library's requests go through: the one given to `setShared`, else
+  // `libcurlClient()`.
   static std::shared_ptr<HttpClient> shared();
+  // Replaces what `shared` answers for the requests started from then on (a tool replaying a
+  // scenario on simulated time routes them through a client that knows which are in flight);
+  // null goes back to the libcurl client.
+  static void setShared(std::shared_ptr<HttpClient> client);
+  // The process-wide client over libcurl, created on first use.
+  static std::shared_ptr<HttpClient> libcurlClient();
 };
 
 }  // namespace loomset
