@@ -308,13 +308,15 @@ TEST_F(LoomsetRunManager, PreviewLinksSwitchTheFetchedVersion) {
 }
 
 TEST_F(LoomsetRunManager, EventsReachEveryOpenContainerAndGetsNameTheirContainer) {
-  ASSERT_EQ(
-      runTool({"compile", exampleSource("shop.json"), "-o", containers.file("GTM-FULL")}).exitCode,
-      0);
+  for (const char* id : {"GTM-FULL", "GTM-MORE"}) {
+    ASSERT_EQ(runTool({"compile", exampleSource("shop.json"), "-o", containers.file(id)}).exitCode,
+              0);
+  }
   const auto lines = run(
       {
           R"({"open": true})",
           R"({"open": "GTM-FULL"})",
+          R"({"open": "GTM-MORE"})",
           R"({"open": "GTM-FULL"})",
           R"({"get": "maxItems", "type": "int64", "container": "GTM-FULL"})",
           R"({"get": "maxItems", "type": "int64"})",
@@ -327,14 +329,17 @@ TEST_F(LoomsetRunManager, EventsReachEveryOpenContainerAndGetsNameTheirContainer
        server.baseUrl(), "--clock-start", std::to_string(kStart)});
   std::vector<Json> expected = firstOpen("GTM-SHOP");
   for (const Json& line : firstOpen("GTM-FULL")) expected.push_back(line);
+  for (const Json& line : firstOpen("GTM-MORE")) expected.push_back(line);
+  // The event reaches both shop containers; the other one has no tags.
   for (const Json& line : std::vector<Json>{
            Json{{"open", "GTM-FULL"}, {"ok", false}},
            Json{{"get", "maxItems"}, {"type", "int64"}, {"value", 12}},
            Json{{"get", "maxItems"}, {"type", "int64"}, {"value", 0}},
            Json{{"get", "loyaltyTier"}, {"type", "string"}, {"value", "gold"}},
            Json{{"tag", "bigOrder"}, {"params", {{"total", "150.5"}}}},
+           Json{{"tag", "bigOrder"}, {"params", {{"total", "150.5"}}}},
            Json{{"dl", "lastPurchase.total"}, {"value", "150.5"}},
-           Json{{"error", "NotOpen"}, {"container", "GTM-GONE"}, {"line", 9}},
+           Json{{"error", "NotOpen"}, {"container", "GTM-GONE"}, {"line", 10}},
        }) {
     expected.push_back(line);
   }

@@ -84,7 +84,7 @@ std::optional<std::string> ManagerSteps::containerIdOf(const JsonLine& line, con
     return value.get<std::string>();
   }
   report_.invalid(line, std::string("\"") + member + "\" takes a container id or true, not " +
-                            describeJsonKind(value));
+                            (value.is_string() ? "an empty string" : describeJsonKind(value)));
   return std::nullopt;
 }
 
