@@ -15,8 +15,10 @@
 namespace loomset {
 namespace {
 
-// The store behind the manager's data layer.
-std::shared_ptr<MOXDataLayerPersistentStore> dataLayerStore(const Platform&) {
+// The store behind the manager's data layer. The no-op store keeps nothing; the SQLite store, over
+// the platform's data root, takes its place here.
+std::shared_ptr<MOXDataLayerPersistentStore> dataLayerStore(
+    const std::shared_ptr<const Platform>& /*platform*/) {
   return std::make_shared<MOXNoopDataLayerPersistentStore>();
 }
 
@@ -64,7 +66,7 @@ void MOXManager::clearManagerInstance() {
 
 MOXManager::MOXManager(std::shared_ptr<const Platform> platform)
     : platform_(std::move(platform)),
-      dataLayer_(MOXDataLayer::createWithPersistentStore(dataLayerStore(*platform_))) {}
+      dataLayer_(MOXDataLayer::createWithPersistentStore(dataLayerStore(platform_))) {}
 
 MOXManager::~MOXManager() = default;
 

@@ -51,8 +51,6 @@ class MOXResourceLoader : public std::enable_shared_from_this<MOXResourceLoader>
     double timeoutSeconds = kMOXResourceLoaderTimeoutSeconds;
   };
 
-  // (Two overloads rather than a default argument: g++ cannot default a nested struct with member
-  // initializers inside its enclosing class.)
   static std::shared_ptr<MOXResourceLoader> create(std::string containerId);
   static std::shared_ptr<MOXResourceLoader> create(std::string containerId, Options options);
   ~MOXResourceLoader();

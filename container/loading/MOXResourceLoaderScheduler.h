@@ -34,8 +34,6 @@ class MOXResourceLoaderScheduler : public std::enable_shared_from_this<MOXResour
     MOXResourceLoader::Options loader;
   };
 
-  // (Two overloads rather than a default argument: g++ cannot default a nested struct with member
-  // initializers inside its enclosing class.)
   static std::shared_ptr<MOXResourceLoaderScheduler> create(std::string containerId);
   static std::shared_ptr<MOXResourceLoaderScheduler> create(std::string containerId,
                                                             Options options);
