@@ -123,7 +123,7 @@ class LoomsetRunManager : public ::testing::Test {
 
   TempDir work;
   TempDir containers;
-  DevServerProcess server{{"--containers", containers.path()}};
+  DevServerProcess server{{"--containers", containers.path()}, /*logRequests=*/true};
 };
 
 TEST_F(LoomsetRunManager, FirstOpenFetchesAndASecondRunStartsFromTheSavedCopy) {

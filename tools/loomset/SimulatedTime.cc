@@ -1,5 +1,7 @@
 #include "tools/loomset/SimulatedTime.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <mutex>
 #include <random>
@@ -97,7 +99,11 @@ std::optional<std::chrono::steady_clock::time_point> SimulatedTime::nextDue() co
 
 void SimulatedTime::advance(double millis) {
   settle();
-  const auto target = clock_->monotonicNow() + timermath::delayFromSeconds(millis / 1000.0);
+  // Whole nanoseconds from the milliseconds themselves: going through seconds would land a
+  // hair short of a timer due exactly at the target.
+  const double capped = std::min(millis, timermath::kMaxDelaySeconds * 1000.0);
+  const auto target =
+      clock_->monotonicNow() + std::chrono::nanoseconds(std::llround(std::max(capped, 0.0) * 1e6));
   for (;;) {
     const auto due = nextDue();
     if (!due || *due > target) break;
