@@ -49,9 +49,13 @@ std::shared_ptr<MOXRuntime> MOXContainerRuntime::runtimeWithResource(
 
 std::string MOXContainerRuntime::stringForKey(const std::shared_ptr<MOXRuntime>& runtime,
                                               const std::string& key) {
-  return typedValue<std::string>(
-      runtime, key, "stringForKey", MOXTypes::defaultString()->text(),
-      [](const ValuePtr& v) { return MOXTypes::valueToString(v)->text(); });
+  return typedValue<std::string>(runtime, key, "stringForKey", MOXTypes::defaultString()->text(),
+                                 [](const ValuePtr& v) {
+                                   // A String Value converts to its own text: skip building the
+                                   // object in between.
+                                   if (v && v->type() == MOXPValue::String) return v->string();
+                                   return MOXTypes::valueToString(v)->text();
+                                 });
 }
 
 bool MOXContainerRuntime::booleanForKey(const std::shared_ptr<MOXRuntime>& runtime,
@@ -70,9 +74,13 @@ double MOXContainerRuntime::doubleForKey(const std::shared_ptr<MOXRuntime>& runt
 
 std::int64_t MOXContainerRuntime::int64ForKey(const std::shared_ptr<MOXRuntime>& runtime,
                                               const std::string& key) {
-  return typedValue<std::int64_t>(
-      runtime, key, "int64ForKey", MOXTypes::defaultInt64()->longLongValue(),
-      [](const ValuePtr& v) { return MOXTypes::valueToInt64(v)->longLongValue(); });
+  return typedValue<std::int64_t>(runtime, key, "int64ForKey",
+                                  MOXTypes::defaultInt64()->longLongValue(), [](const ValuePtr& v) {
+                                    // An Integer Value converts to its own number.
+                                    if (v && v->type() == MOXPValue::Integer)
+                                      return static_cast<std::int64_t>(v->integer());
+                                    return MOXTypes::valueToInt64(v)->longLongValue();
+                                  });
 }
 
 }  // namespace loomset

@@ -128,6 +128,34 @@ TEST_F(ContainerLoadingTest, UnchangedAnswersKeepTheRuntimeAndCountAsSuccess) {
   EXPECT_EQ(container->lastRefreshTime(), env.platform().clock().nowMillis());
 }
 
+TEST_F(ContainerLoadingTest, SupplementalsWithoutAResourceApplyAndAreKept) {
+  open(4);
+  MOXPLegacyRawProtoSupplementedResource answer;
+  answer.set_fingerprint("fp-12");
+  MOXPSupplemental* supplemental = answer.add_supplemental();
+  supplemental->set_name("qzExperiment:banner");
+  MOXPValue* update = supplemental->mutable_experiment_supplemental()->add_value_to_push();
+  update->set_type(MOXPValue::Map);
+  update->add_map_key()->set_type(MOXPValue::String);
+  update->mutable_map_key(0)->set_string("variant");
+  update->add_map_value()->set_type(MOXPValue::String);
+  update->mutable_map_value(0)->set_string("b");
+  env.server().enqueue(ContainerServer::body(200, answer.SerializeAsString()));
+
+  container->refresh();
+  ASSERT_TRUE(env.runUntilEvents(*callback, 6));
+  EXPECT_EQ(callback->last(), "success network");
+  const ObjectPtr variant = manager->dataLayer()->get("variant");
+  ASSERT_NE(variant, nullptr);
+  EXPECT_EQ(variant->description(), "b");
+  EXPECT_EQ(container->stringForKey("greeting"), "fetched");
+  // Saved with the resource they came after.
+  ASSERT_TRUE(env.runUntil([&] {
+    return savedCopy() && savedCopy()->supplemented_resource().supplemental_size() == 1;
+  }));
+  EXPECT_EQ(savedCopy()->supplemented_resource().resource().version(), "12");
+}
+
 TEST_F(ContainerLoadingTest, FailedFetchesAreTranslatedAndRetriedAfterAnHour) {
   struct Case {
     LocalHttpServer::Response response;
