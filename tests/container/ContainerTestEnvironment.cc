@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "Library/Util/platform/FileUtil.h"
+#include "Library/Util/platform/PosixFileSystem.h"
 #include "container/preview/MOXPreviewManager.h"
 #include "support/RuntimeTestSupport.h"
 
@@ -189,6 +189,9 @@ std::shared_ptr<MOXManager> ContainerTestEnvironment::newManager() {
   auto manager = MOXManager::createWithSameInstance(false);
   manager->setVeskServerAddress(server_.address());
   managers_.push_back(manager);
+  // The data layer restores its saved entries on the store's queue, which runs on the manual
+  // loops: let it finish, so that a push from the test thread does not wait for it forever.
+  platform_.runUntilIdle();
   return manager;
 }
 
@@ -215,13 +218,13 @@ std::string ContainerTestEnvironment::savedFilePath(const std::string& container
 void ContainerTestEnvironment::writeSavedFile(const std::string& containerId,
                                               const std::string& bytes) const {
   const std::string path = savedFilePath(containerId);
-  FileUtil::createDirectories(path.substr(0, path.rfind('/')));
-  FileUtil::writeFileAtomically(path, bytes);
+  PosixFileSystem().createDirectories(path.substr(0, path.rfind('/')));
+  PosixFileSystem().writeFileAtomically(path, bytes);
 }
 
 void ContainerTestEnvironment::writeBundleFile(const std::string& name,
                                                const std::string& bytes) const {
-  FileUtil::writeFileAtomically(platform_.resourceDirectory() + "/" + name, bytes);
+  PosixFileSystem().writeFileAtomically(platform_.resourceDirectory() + "/" + name, bytes);
 }
 
 }  // namespace loomset::testing

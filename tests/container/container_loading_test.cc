@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ContainerTestEnvironment.h"
-#include "Library/Util/platform/FileUtil.h"
+#include "Library/Util/platform/PosixFileSystem.h"
 #include "container/preview/MOXPreviewManager.h"
 #include "loomset/proto/resource_with_metadata.pb.h"
 
@@ -55,7 +55,7 @@ class ContainerLoadingTest : public ::testing::Test {
   }
 
   std::optional<MOXPResourceWithMetadata> savedCopy() {
-    const auto bytes = FileUtil::readFile(env.savedFilePath(kId));
+    const auto bytes = PosixFileSystem().readFile(env.savedFilePath(kId));
     if (!bytes) return std::nullopt;
     MOXPResourceWithMetadata saved;
     if (!saved.ParseFromString(*bytes)) return std::nullopt;

@@ -24,7 +24,7 @@
 #include <memory>
 #include <mutex>
 
-#include "Library/Util/http/HttpClient.h"
+#include "loomset/platform/HttpClient.h"
 
 namespace loomset::tools {
 
