@@ -189,8 +189,8 @@ std::shared_ptr<MOXManager> ContainerTestEnvironment::newManager() {
   auto manager = MOXManager::createWithSameInstance(false);
   manager->setVeskServerAddress(server_.address());
   managers_.push_back(manager);
-  // The data layer lets pushes through once its store has restored what it saved, which the
-  // store does on the background executor: here, the manual main loop.
+  // The data layer restores its saved entries on the store's queue, which runs on the manual
+  // loops: let it finish, so that a push from the test thread does not wait for it forever.
   platform_.runUntilIdle();
   return manager;
 }
