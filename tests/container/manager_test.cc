@@ -66,6 +66,8 @@ TEST_F(ManagerTest, OneRememberedInstanceUntilCleared) {
   EXPECT_NE(fresh->dataLayer(), replacement->dataLayer());
   EXPECT_EQ(fresh->refreshMode(), kMOXRefreshModeStandard);
   EXPECT_FALSE(fresh->veskServerAddress().has_value());
+  // Each data layer's store restores on the manual loop; its queued work holds the data layer.
+  env.platform().runUntilIdle();
 }
 
 TEST_F(ManagerTest, AnIdIsOpenOnceUntilItsContainerCloses) {
