@@ -183,6 +183,9 @@ ContainerTestEnvironment::ContainerTestEnvironment() : platform_(loopsHeldWeakly
 ContainerTestEnvironment::~ContainerTestEnvironment() {
   MOXPreviewManager::instance()->clear();
   MOXManager::clearManagerInstance();
+  // Work the managers queued on the manual loops (the data-layer store's restore among it) holds
+  // the store it works for: run it, so nothing is left holding itself when the loops go.
+  platform_.runUntilIdle();
 }
 
 std::shared_ptr<MOXManager> ContainerTestEnvironment::newManager() {
