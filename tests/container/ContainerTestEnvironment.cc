@@ -47,6 +47,11 @@ ContainerServer::ContainerServer() {
   http_.setHandler("/r", [this](const LocalHttpServer::Request& request) {
     const std::string id = parameter(request, "id");
     std::lock_guard<std::mutex> lock(mu_);
+    if (held_.count(id) != 0) {
+      LocalHttpServer::Response held = body(200, "");
+      held.holdUntilReleased = true;
+      return held;
+    }
     const auto it = entries_.find(id);
     if (it == entries_.end()) return body(404, "no such container");
     MOXPLegacyRawProtoSupplementedResource answer;
@@ -62,6 +67,11 @@ void ContainerServer::setResource(const std::string& containerId, const MOXPReso
                                   const std::string& fingerprint) {
   std::lock_guard<std::mutex> lock(mu_);
   entries_[containerId] = {resource.SerializeAsString(), fingerprint};
+}
+
+void ContainerServer::holdFetchesOf(const std::string& containerId) {
+  std::lock_guard<std::mutex> lock(mu_);
+  held_.insert(containerId);
 }
 
 LocalHttpServer::Response ContainerServer::body(int status, std::string bytes) {

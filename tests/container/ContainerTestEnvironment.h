@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -39,6 +40,8 @@ class ContainerServer {
   void setResource(const std::string& containerId, const MOXPResource& resource,
                    const std::string& fingerprint);
   void enqueue(LocalHttpServer::Response response) { http_.enqueueResponse("/r", response); }
+  // From now on, fetches of the id are held unanswered until the server goes.
+  void holdFetchesOf(const std::string& containerId);
   static LocalHttpServer::Response body(int status, std::string body);
 
   std::string address() const { return http_.baseUrl(); }
@@ -54,7 +57,8 @@ class ContainerServer {
   };
   LocalHttpServer http_;
   std::mutex mu_;
-  std::map<std::string, Entry> entries_;
+  std::map<std::string, Entry> entries_;  // guarded by mu_
+  std::set<std::string> held_;            // guarded by mu_
 };
 
 // Keeps every call as a line: "begin saved", "success network", "failure 4 network", ...

@@ -27,12 +27,8 @@ class ContainerOpenerTest : public ::testing::Test {
     env.server().setResource(kId, constantResource("12", {{"greeting", "fetched"}}), "fp-12");
   }
 
-  // The next answer of the server waits until the test's server is destroyed.
-  void holdNextFetch() {
-    LocalHttpServer::Response held = ContainerServer::body(200, "");
-    held.holdUntilReleased = true;
-    env.server().enqueue(held);
-  }
+  // Fetches of the container wait until the test's server is destroyed (other ids are answered).
+  void holdFetches() { env.server().holdFetchesOf(kId); }
 
   void writeSavedCopy(double ageMillis) {
     env.writeSavedFile(
@@ -69,7 +65,7 @@ TEST_F(ContainerOpenerTest, PreferNonDefaultCompletesWithTheFirstFetchNotTheMiss
 
 TEST_F(ContainerOpenerTest, PreferNonDefaultTakesASavedCopyOfAnyAge) {
   writeSavedCopy(100 * kHourMillis);
-  holdNextFetch();
+  holdFetches();
   const auto future = open(kMOXOpenTypePreferNonDefault);
   env.platform().runUntilIdle();
   ASSERT_TRUE(future->isDone());
@@ -78,7 +74,7 @@ TEST_F(ContainerOpenerTest, PreferNonDefaultTakesASavedCopyOfAnyAge) {
 
 TEST_F(ContainerOpenerTest, PreferFreshWaitsForTheNetworkWhenTheSavedCopyIsOld) {
   writeSavedCopy(13 * kHourMillis);
-  holdNextFetch();
+  holdFetches();
   const auto stale = open(kMOXOpenTypePreferFresh);
   env.platform().runUntilIdle();
   EXPECT_FALSE(stale->isDone());
@@ -91,7 +87,7 @@ TEST_F(ContainerOpenerTest, PreferFreshWaitsForTheNetworkWhenTheSavedCopyIsOld) 
 
 TEST_F(ContainerOpenerTest, PreferFreshTakesARecentSavedCopyOrAnyFetchResult) {
   writeSavedCopy(1 * kHourMillis);
-  holdNextFetch();
+  holdFetches();
   const auto recent = open(kMOXOpenTypePreferFresh);
   env.platform().runUntilIdle();
   EXPECT_TRUE(recent->isDone());
@@ -108,7 +104,7 @@ TEST_F(ContainerOpenerTest, PreferFreshTakesARecentSavedCopyOrAnyFetchResult) {
 }
 
 TEST_F(ContainerOpenerTest, TheTimeoutCompletesTheOpeningWithTheContainerAsItIs) {
-  holdNextFetch();
+  holdFetches();
   const auto future = open(kMOXOpenTypePreferNonDefault);
   env.platform().advanceAndRun(1.75);
   EXPECT_FALSE(future->isDone());
@@ -119,7 +115,7 @@ TEST_F(ContainerOpenerTest, TheTimeoutCompletesTheOpeningWithTheContainerAsItIs)
 }
 
 TEST_F(ContainerOpenerTest, AnExcessiveTimeoutIsWarnedAboutAndStillUsed) {
-  holdNextFetch();
+  holdFetches();
   const double timeout = 150;
   const auto future = open(kMOXOpenTypePreferNonDefault, &timeout);
   EXPECT_TRUE(
@@ -131,7 +127,7 @@ TEST_F(ContainerOpenerTest, AnExcessiveTimeoutIsWarnedAboutAndStillUsed) {
 }
 
 TEST_F(ContainerOpenerTest, OpeningsOfOneIdInARowShareTheFirstOpening) {
-  holdNextFetch();
+  holdFetches();
   const double shortTimeout = 0.5;
   const auto first = open(kMOXOpenTypePreferNonDefault);
   const auto second = open(kMOXOpenTypePreferFresh, &shortTimeout);
@@ -144,7 +140,7 @@ TEST_F(ContainerOpenerTest, OpeningsOfOneIdInARowShareTheFirstOpening) {
 }
 
 TEST_F(ContainerOpenerTest, GetOnAnotherThreadReturnsByTheTimeout) {
-  holdNextFetch();
+  holdFetches();
   const auto future = open(kMOXOpenTypePreferNonDefault);
   auto waiting = std::async(std::launch::async, [future] { return future->get(); });
   EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
@@ -166,7 +162,7 @@ TEST_F(ContainerOpenerTest, GetOnAnotherThreadReturnsByTheTimeout) {
 }
 
 TEST_F(ContainerOpenerTest, GetOnTheMainLoopAnswersAtOnceInsteadOfHanging) {
-  holdNextFetch();
+  holdFetches();
   const auto future = open(kMOXOpenTypePreferNonDefault);
   std::shared_ptr<MOXContainer> answered;
   env.platform().mainLoop().post([&] { answered = future->get(); });
