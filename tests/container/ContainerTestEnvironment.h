@@ -55,10 +55,11 @@ class ContainerServer {
     std::string bytes;
     std::string fingerprint;
   };
-  LocalHttpServer http_;
   std::mutex mu_;
   std::map<std::string, Entry> entries_;  // guarded by mu_
   std::set<std::string> held_;            // guarded by mu_
+  // Last, so that it goes first: its threads, which call the handler, end before the maps do.
+  LocalHttpServer http_;
 };
 
 // Keeps every call as a line: "begin saved", "success network", "failure 4 network", ...
