@@ -6,11 +6,12 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
 #include <nlohmann/json.hpp>
+
+#include "Library/Util/platform/Mutex.h"
 
 namespace loomset {
 
@@ -36,12 +37,12 @@ class PLUUserDefaults {
   const std::string& path() const { return path_; }
 
  private:
-  void loadLocked();
+  void loadLocked() REQUIRES(mu_);
 
   const std::string path_;
-  std::mutex mu_;
-  bool loaded_ = false;                               // guarded by mu_
-  nlohmann::json values_ = nlohmann::json::object();  // guarded by mu_
+  Mutex mu_;
+  bool loaded_ GUARDED_BY(mu_) = false;
+  nlohmann::json values_ GUARDED_BY(mu_) = nlohmann::json::object();
 };
 
 }  // namespace loomset

@@ -19,13 +19,13 @@ ObjectPtr MOXFunctionCallMacroHandlerAdapter::evaluate(
 
 std::shared_ptr<MOXFunctionCallHandlerRegistry> MOXFunctionCallMacroHandlerAdapter::container()
     const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return container_.lock();
 }
 
 void MOXFunctionCallMacroHandlerAdapter::setContainer(
     std::weak_ptr<MOXFunctionCallHandlerRegistry> container) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   container_ = std::move(container);
 }
 

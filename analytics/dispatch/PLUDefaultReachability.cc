@@ -1,7 +1,7 @@
 // The library's reachability operations: the container half's host-route watcher, which resolves
 // the host and asks the kernel for a route to it, delivering flags on the loop it is scheduled on.
-#include <mutex>
 
+#include "Library/Util/platform/Mutex.h"
 #include "analytics/dispatch/PLUReachabilityChecker.h"
 #include "Library/Util/platform/HostRouteWatcher.h"
 #include "loomset/platform/EventLoop.h"
@@ -14,12 +14,12 @@ class RouteWatch final : public PLUReachabilityHandle {
   explicit RouteWatch(std::string host) : host_(std::move(host)) {}
 
   void setCallback(PLUReachabilityApi::Callback callback) {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     callback_ = std::move(callback);
   }
 
   bool schedule(const std::shared_ptr<EventLoop>& loop) {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     if (watcher_ || !callback_) return false;
     auto watcher = std::make_unique<HostRouteWatcher>(host_, loop);
     if (!watcher->start(callback_)) return false;
@@ -30,7 +30,7 @@ class RouteWatch final : public PLUReachabilityHandle {
   void unschedule() {
     std::unique_ptr<HostRouteWatcher> watcher;
     {
-      std::lock_guard<std::mutex> lock(mu_);
+      MutexLock lock(mu_);
       watcher = std::move(watcher_);
     }
     if (watcher) watcher->stop();
@@ -38,9 +38,9 @@ class RouteWatch final : public PLUReachabilityHandle {
 
  private:
   const std::string host_;
-  std::mutex mu_;
-  PLUReachabilityApi::Callback callback_;      // guarded by mu_
-  std::unique_ptr<HostRouteWatcher> watcher_;  // guarded by mu_
+  Mutex mu_;
+  PLUReachabilityApi::Callback callback_ GUARDED_BY(mu_);
+  std::unique_ptr<HostRouteWatcher> watcher_ GUARDED_BY(mu_);
 };
 
 std::shared_ptr<RouteWatch> asWatch(const PLUReachabilityApi::Handle& handle) {

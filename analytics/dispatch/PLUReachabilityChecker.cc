@@ -56,7 +56,7 @@ PLUReachabilityChecker::~PLUReachabilityChecker() {
 }
 
 bool PLUReachabilityChecker::start() {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   if (handle_) return true;
   std::shared_ptr<EventLoop> loop = Platform::current()->mainLoop;
   if (!loop || !api_.createWithName) return false;
@@ -80,7 +80,7 @@ void PLUReachabilityChecker::stop() {
   std::shared_ptr<EventLoop> loop;
   PLUReachabilityApi api;
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     if (!handle_) return;
     status_ = kPLUReachabilityUnknown;
     handle = std::move(handle_);
@@ -94,22 +94,22 @@ void PLUReachabilityChecker::stop() {
 }
 
 bool PLUReachabilityChecker::isActive() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return handle_ != nullptr;
 }
 
 std::int32_t PLUReachabilityChecker::reachabilityStatus() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return status_;
 }
 
 void PLUReachabilityChecker::setDelegate(std::weak_ptr<PLUReachabilityDelegate> delegate) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   delegate_ = std::move(delegate);
 }
 
 void PLUReachabilityChecker::setReachabilityApi(PLUReachabilityApi api) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   if (handle_) {
     PLU_LOG_ERROR("Cannot change reachability API while reachability running; call stop first.");
     return;
@@ -126,7 +126,7 @@ void PLUReachabilityChecker::reachabilityFlagsChanged(std::uint32_t flags) {
   const std::int32_t status = statusForFlags(flags);
   std::shared_ptr<PLUReachabilityDelegate> delegate;
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     if (status == status_) return;
     status_ = status;
     delegate = delegate_.lock();

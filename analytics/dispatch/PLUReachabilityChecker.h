@@ -10,8 +10,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
+
+#include "Library/Util/platform/Mutex.h"
 
 namespace loomset {
 
@@ -99,12 +100,12 @@ class PLUReachabilityChecker : public std::enable_shared_from_this<PLUReachabili
  private:
   const std::string host_;
 
-  mutable std::mutex mu_;
-  std::weak_ptr<PLUReachabilityDelegate> delegate_;  // guarded by mu_, like the fields below
-  PLUReachabilityApi api_;
-  PLUReachabilityApi::Handle handle_;
-  std::shared_ptr<EventLoop> loop_;
-  std::int32_t status_ = kPLUReachabilityUnknown;
+  mutable Mutex mu_;
+  std::weak_ptr<PLUReachabilityDelegate> delegate_ GUARDED_BY(mu_);
+  PLUReachabilityApi api_ GUARDED_BY(mu_);
+  PLUReachabilityApi::Handle handle_ GUARDED_BY(mu_);
+  std::shared_ptr<EventLoop> loop_ GUARDED_BY(mu_);
+  std::int32_t status_ GUARDED_BY(mu_) = kPLUReachabilityUnknown;
 };
 
 }  // namespace loomset

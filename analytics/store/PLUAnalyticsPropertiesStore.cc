@@ -2,9 +2,9 @@
 
 #include <sqlite3.h>
 
-#include <mutex>
 #include <utility>
 
+#include "Library/Util/platform/Mutex.h"
 #include "Library/Util/platform/NoDestructor.h"
 #include "analytics/PLULog.h"
 #include "analytics/store/PLUSqlStore.h"
@@ -57,8 +57,8 @@ std::string buildUpsertSql() {
 }
 
 struct SharedSlot {
-  std::mutex mu;
-  std::shared_ptr<PLUAnalyticsPropertiesStore> store;  // guarded by mu
+  Mutex mu;
+  std::shared_ptr<PLUAnalyticsPropertiesStore> store GUARDED_BY(mu);
 };
 
 SharedSlot& sharedSlot() {
@@ -71,14 +71,14 @@ SharedSlot& sharedSlot() {
 // Lets the open-database observer reach its store only while the store exists. Recursive: the
 // store reopens its database from inside the observer when its table must be rebuilt.
 struct PLUAnalyticsPropertiesStore::ObserverTarget {
-  std::recursive_mutex mu;
-  PLUAnalyticsPropertiesStore* store = nullptr;  // guarded by mu
+  RecursiveMutex mu;
+  PLUAnalyticsPropertiesStore* store GUARDED_BY(mu) = nullptr;
 };
 
 std::shared_ptr<PLUAnalyticsPropertiesStore> PLUAnalyticsPropertiesStore::sharedInstance() {
   const auto sqlStore = PLUSqlStore::sharedInstance();
   auto& slot = sharedSlot();
-  std::lock_guard<std::mutex> lock(slot.mu);
+  MutexLock lock(slot.mu);
   if (!slot.store || slot.store->sqlStore() != sqlStore) {
     slot.store = std::make_shared<PLUAnalyticsPropertiesStore>(sqlStore, nullptr, PLU::thread());
   }
@@ -103,14 +103,14 @@ PLUAnalyticsPropertiesStore::PLUAnalyticsPropertiesStore(std::shared_ptr<PLUSqlS
   openObserver_ = PLUSqlStore::addDidOpenDatabaseObserver(
       [target = target_, sql = sqlStore_.get()](PLUSqlStore& opened) {
         if (&opened != sql) return;
-        std::lock_guard<std::recursive_mutex> lock(target->mu);
+        RecursiveMutexLock lock(target->mu);
         if (target->store) target->store->onOpenDatabase();
       });
 }
 
 PLUAnalyticsPropertiesStore::~PLUAnalyticsPropertiesStore() {
   openObserver_.reset();
-  std::lock_guard<std::recursive_mutex> lock(target_->mu);
+  RecursiveMutexLock lock(target_->mu);
   target_->store = nullptr;
   commitGroupedWrites();
 }
@@ -121,7 +121,7 @@ void PLUAnalyticsPropertiesStore::groupWrites() {
   if (!db || !sqlite3_get_autocommit(db)) return;  // a transaction is open already
   if (sqlStore_->executeSql("BEGIN") != SQLITE_DONE) return;
   worker_->post([target = target_] {
-    std::lock_guard<std::recursive_mutex> lock(target->mu);
+    RecursiveMutexLock lock(target->mu);
     if (target->store) target->store->commitGroupedWrites();
   });
 }
