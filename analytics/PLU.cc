@@ -1,16 +1,20 @@
 #include "loomset/PLU.h"
 
+#include <mutex>
+#include <unordered_map>
+
 #include "Library/Util/platform/NoDestructor.h"
-#include "analytics/store/PLUDataStore.h"
-#include "analytics/dispatch/PLUDispatcher.h"
+#include "analytics/PLUContext.h"
 #include "analytics/PLUInstanceControl.h"
+#include "analytics/PLUInternal.h"
 #include "analytics/PLULog.h"
-#include "analytics/model/PLUModelEnvironment.h"
 #include "analytics/PLUTrackerImpl.h"
-#include "analytics/crash/PLUUncaughtExceptionHandler.h"
 #include "analytics/PLUUsageTracker.h"
 #include "analytics/PLUUserDefaults.h"
-#include "loomset/platform/PLUAdvertisingIdAccess.h"
+#include "analytics/crash/PLUUncaughtExceptionHandler.h"
+#include "analytics/dispatch/PLUDispatcher.h"
+#include "analytics/model/PLUModelEnvironment.h"
+#include "analytics/store/PLUDataStore.h"
 #include "loomset/PLUFields.h"
 #include "loomset/platform/EventLoop.h"
 #include "loomset/platform/Platform.h"
@@ -57,6 +61,81 @@ bool isBlank(std::string_view text) {
 
 }  // namespace
 
+// The facade's state, behind the public header.
+class PLU::State {
+ public:
+  // Constant after construction.
+  std::shared_ptr<const Platform> platform;
+  std::shared_ptr<const PLUModelEnvironment> environment;
+  std::shared_ptr<PLUUserDefaults> userDefaults;
+  // Set once, by `sharedInstance`, before anyone else sees the facade.
+  std::shared_ptr<const PLUContext> context;
+  std::shared_ptr<const PLUCrashReporting> crashReporting;
+
+  std::mutex mu;
+  // Guarded by mu.
+  std::unordered_map<std::string, std::shared_ptr<PLUTracker>> trackers;
+  std::shared_ptr<PLUTracker> defaultTracker;
+  std::shared_ptr<PLUDispatcher> dispatcher;
+  bool dispatcherAttempted = false;
+  bool optOut = false;
+  bool dryRun = false;
+  bool trackUncaughtExceptions = false;
+
+  std::shared_ptr<PLUDispatcher> dispatcherLocked();
+};
+
+namespace {
+
+// What the facade hands down. The links back hold the facade weakly: parts below it never keep
+// it alive, and find nothing once it is gone.
+std::shared_ptr<const PLUContext> makeContext(const std::shared_ptr<PLU>& facade,
+                                              const std::shared_ptr<const Platform>& platform,
+                                              std::shared_ptr<PLUUserDefaults> userDefaults) {
+  auto context = std::make_shared<PLUContext>();
+  context->platform = platform;
+  context->worker = platform->analyticsWorker;
+  context->userDefaults = std::move(userDefaults);
+  context->endpoints = PLUCollectorEndpoints::shared();
+  std::weak_ptr<PLU> weakFacade = facade;
+  // Sent from a background thread, never from the worker: whoever waits on the worker may hold
+  // the lock of that very tracker.
+  context->sendCampaignHit = [weakFacade, background = platform->background](const PLUHitMap& hit) {
+    background->execute([weakFacade, hit] {
+      const auto tid = hit.find(kPLUTrackingId);
+      if (tid == hit.end() || !tid->second) return;
+      auto facade = weakFacade.lock();
+      if (!facade) return;
+      if (auto tracker = facade->trackerWithTrackingId(*tid->second)) tracker->plu_send(hit);
+    });
+  };
+  context->defaultTracker = [weakFacade]() -> std::shared_ptr<PLUTracker> {
+    auto facade = weakFacade.lock();
+    return facade ? PLUInternal::plu_defaultTracker(*facade) : nullptr;
+  };
+  return context;
+}
+
+std::shared_ptr<const PLUCrashReporting> makeCrashReporting(const std::shared_ptr<PLU>& facade) {
+  auto reporting = std::make_shared<PLUCrashReporting>();
+  std::weak_ptr<PLU> weakFacade = facade;
+  reporting->defaultTracker = [weakFacade]() -> std::shared_ptr<PLUTracker> {
+    auto facade = weakFacade.lock();
+    return facade ? PLUInternal::plu_defaultTracker(*facade) : nullptr;
+  };
+  reporting->dispatchWithCompletionHandler =
+      [weakFacade](std::function<void(PLUDispatchOutcome)> handler) {
+        if (auto facade = weakFacade.lock()) {
+          facade->dispatchWithCompletionHandler(std::move(handler));
+        } else if (handler) {
+          handler(kPLUDispatchNothingToSend);
+        }
+      };
+  return reporting;
+}
+
+}  // namespace
+
 void PLUInstanceControl::setDispatcherFactory(PLUDispatcherFactory factory) {
   auto& slot = instanceSlot();
   std::lock_guard<std::mutex> lock(slot.mu);
@@ -72,9 +151,12 @@ PLUDispatcherFactory PLUInstanceControl::dispatcherFactory() {
 
 void PLUInstanceControl::resetSharedInstance() {
   std::shared_ptr<PLU> dropped;
-  auto& slot = instanceSlot();
-  std::lock_guard<std::mutex> lock(slot.mu);
-  dropped.swap(slot.instance);
+  {
+    auto& slot = instanceSlot();
+    std::lock_guard<std::mutex> lock(slot.mu);
+    dropped.swap(slot.instance);
+    PLUContext::setShared(nullptr);
+  }
 }
 
 std::shared_ptr<PLU> PLU::sharedInstance() {
@@ -84,22 +166,19 @@ std::shared_ptr<PLU> PLU::sharedInstance() {
     std::lock_guard<std::mutex> lock(slot.mu);
     if (slot.instance) return slot.instance;
     created.reset(new PLU(Platform::current()));  // the constructor is private to the facade
+    State& state = *created->state_;
+    state.context = makeContext(created, state.platform, state.userDefaults);
+    state.crashReporting = makeCrashReporting(created);
     slot.instance = created;
+    PLUContext::setShared(state.context);
   }
   // Outside the class-wide lock: a dispatcher may ask for the facade while it is being made.
-  created->dispatcher();
+  PLUInternal::dispatcher(*created);
   return created;
 }
 
 std::shared_ptr<PLULogger> PLU::sharedLogger() {
   return plu_log::sharedLogger();
-}
-
-std::shared_ptr<EventLoop> PLU::thread() {
-  // Never destroyed: hits may still be handed over while the process exits.
-  static NoDestructor<std::shared_ptr<EventLoop>> loop(
-      std::make_shared<AsioEventLoop>("PLUThread"));
-  return *loop;
 }
 
 void PLU::applicationWillResignActive() {
@@ -110,29 +189,33 @@ void PLU::applicationWillTerminate() {
   PLUDataStore::saveAllStores();
 }
 
-PLU::PLU(std::shared_ptr<const Platform> platform) : platform_(std::move(platform)) {
-  environment_ = PLUModelEnvironment::create(platform_, PLUAdvertisingIdAccess::shared());
-  if (platform_->directories.root().empty()) {
+PLU::PLU(std::shared_ptr<const Platform> platform) : state_(std::make_unique<State>()) {
+  State& state = *state_;
+  state.platform = std::move(platform);
+  state.environment = PLUModelEnvironment::create(state.platform, state.platform->advertisingId);
+  if (state.platform->directories.root().empty()) {
     PLU_LOG_WARNING("No data directory configured; user defaults are not kept.");
     return;
   }
-  userDefaults_ = PLUUserDefaults::forLibraryDirectory(platform_->directories.libraryDirectory());
-  if (!userDefaults_->hasKey(kPLUUserDefaultsFirstInitTimestamp)) {
-    userDefaults_->setDouble(platform_->clock->nowSeconds(), kPLUUserDefaultsFirstInitTimestamp);
-    userDefaults_->synchronize();
+  state.userDefaults = PLUUserDefaults::forLibraryDirectory(
+      state.platform->directories.libraryDirectory(), state.platform->fileSystem);
+  if (!state.userDefaults->hasKey(kPLUUserDefaultsFirstInitTimestamp)) {
+    state.userDefaults->setDouble(state.platform->clock->nowSeconds(),
+                                  kPLUUserDefaultsFirstInitTimestamp);
+    state.userDefaults->synchronize();
   }
 }
 
 PLU::~PLU() = default;
 
-std::shared_ptr<PLUDispatcher> PLU::dispatcherLocked() {
-  if (dispatcher_) return dispatcher_;
-  const bool initial = !dispatcherAttempted_;
-  dispatcherAttempted_ = true;
+std::shared_ptr<PLUDispatcher> PLU::State::dispatcherLocked() {
+  if (dispatcher) return dispatcher;
+  const bool initial = !dispatcherAttempted;
+  dispatcherAttempted = true;
   std::string error;
   auto factory = PLUInstanceControl::dispatcherFactory();
-  dispatcher_ = factory ? factory(&error) : nullptr;
-  if (!dispatcher_) {
+  dispatcher = factory && context ? factory(*context, &error) : nullptr;
+  if (!dispatcher) {
     if (error.empty()) error = "unknown error";
     if (initial) {
       PLU_LOG_ERROR("Dispatcher initialization failed: " + error);
@@ -141,14 +224,31 @@ std::shared_ptr<PLUDispatcher> PLU::dispatcherLocked() {
     }
     return nullptr;
   }
-  dispatcher_->setDryRun(dryRun_);
-  if (optOut_) dispatcher_->setOptOut(true);
-  return dispatcher_;
+  dispatcher->setDryRun(dryRun);
+  if (optOut) dispatcher->setOptOut(true);
+  return dispatcher;
 }
 
-std::shared_ptr<PLUDispatcher> PLU::dispatcher() {
-  std::lock_guard<std::mutex> lock(mu_);
-  return dispatcherLocked();
+std::shared_ptr<EventLoop> PLUInternal::thread() {
+  return Platform::current()->analyticsWorker;
+}
+
+std::shared_ptr<PLUDispatcher> PLUInternal::dispatcher(PLU& facade) {
+  std::lock_guard<std::mutex> lock(facade.state_->mu);
+  return facade.state_->dispatcherLocked();
+}
+
+std::shared_ptr<PLUUserDefaults> PLUInternal::userDefaults(const PLU& facade) {
+  return facade.state_->userDefaults;
+}
+
+const PLUContext& PLUInternal::context(const PLU& facade) {
+  return *facade.state_->context;
+}
+
+std::shared_ptr<PLUTracker> PLUInternal::plu_defaultTracker(PLU& facade) {
+  std::lock_guard<std::mutex> lock(facade.state_->mu);
+  return facade.state_->defaultTracker;
 }
 
 std::shared_ptr<PLUTracker> PLU::trackerWithName(const std::string& name,
@@ -158,14 +258,16 @@ std::shared_ptr<PLUTracker> PLU::trackerWithName(const std::string& name,
     PLU_LOG_ERROR("Nil or empty name supplied. Cannot create tracker.");
     return nullptr;
   }
-  std::lock_guard<std::mutex> lock(mu_);
-  const auto existing = trackers_.find(name);
-  if (existing != trackers_.end()) return existing->second;
-  auto tracker = PLUTrackerImpl::trackerWithDispatcher(dispatcherLocked(), name, environment_);
+  State& state = *state_;
+  std::lock_guard<std::mutex> lock(state.mu);
+  const auto existing = state.trackers.find(name);
+  if (existing != state.trackers.end()) return existing->second;
+  auto tracker =
+      PLUTrackerImpl::trackerWithDispatcher(state.dispatcherLocked(), name, state.environment);
   if (!tracker) return nullptr;
   tracker->plu_set(kPLUTrackingId, trackingId);
-  trackers_.emplace(name, tracker);
-  if (!defaultTracker_) defaultTracker_ = tracker;
+  state.trackers.emplace(name, tracker);
+  if (!state.defaultTracker) state.defaultTracker = tracker;
   return tracker;
 }
 
@@ -176,110 +278,106 @@ std::shared_ptr<PLUTracker> PLU::trackerWithTrackingId(const std::string& tracki
 void PLU::removeTrackerByName(const std::string& name) {
   PLUUsageTracker::trackAction("removeTrackerByName:");
   std::shared_ptr<PLUTracker> removed;  // released outside the lock
-  std::lock_guard<std::mutex> lock(mu_);
-  const auto it = trackers_.find(name);
-  if (it == trackers_.end()) return;
+  State& state = *state_;
+  std::lock_guard<std::mutex> lock(state.mu);
+  const auto it = state.trackers.find(name);
+  if (it == state.trackers.end()) return;
   removed = std::move(it->second);
-  trackers_.erase(it);
-  if (defaultTracker_ == removed) defaultTracker_.reset();
+  state.trackers.erase(it);
+  if (state.defaultTracker == removed) state.defaultTracker.reset();
 }
 
 std::shared_ptr<PLUTracker> PLU::defaultTracker() {
   PLUUsageTracker::trackAction("defaultTracker");
-  std::lock_guard<std::mutex> lock(mu_);
-  return defaultTracker_;
-}
-
-std::shared_ptr<PLUTracker> PLU::plu_defaultTracker() {
-  std::lock_guard<std::mutex> lock(mu_);
-  return defaultTracker_;
+  std::lock_guard<std::mutex> lock(state_->mu);
+  return state_->defaultTracker;
 }
 
 void PLU::setDefaultTracker(std::shared_ptr<PLUTracker> tracker) {
   PLUUsageTracker::trackAction("setDefaultTracker:");
-  std::lock_guard<std::mutex> lock(mu_);
-  defaultTracker_ = std::move(tracker);
+  std::lock_guard<std::mutex> lock(state_->mu);
+  state_->defaultTracker = std::move(tracker);
 }
 
 std::shared_ptr<PLULogger> PLU::logger() {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<std::mutex> lock(state_->mu);
   return plu_log::sharedLogger();
 }
 
 void PLU::setLogger(std::shared_ptr<PLULogger> logger) {
   PLUUsageTracker::trackAction("setLogger:");
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<std::mutex> lock(state_->mu);
   plu_log::setSharedLogger(std::move(logger));
 }
 
 bool PLU::optOut() {
   PLUUsageTracker::trackAction("optOut");
-  std::lock_guard<std::mutex> lock(mu_);
-  return optOut_;
+  std::lock_guard<std::mutex> lock(state_->mu);
+  return state_->optOut;
 }
 
 void PLU::setOptOut(bool optOut) {
   PLUUsageTracker::trackAction("setOptOut:");
   std::shared_ptr<PLUDispatcher> dispatcher;
   {
-    std::lock_guard<std::mutex> lock(mu_);
-    optOut_ = optOut;
-    dispatcher = dispatcher_;
+    std::lock_guard<std::mutex> lock(state_->mu);
+    state_->optOut = optOut;
+    dispatcher = state_->dispatcher;
   }
   if (dispatcher) dispatcher->setOptOut(optOut);
 }
 
 bool PLU::dryRun() {
   PLUUsageTracker::trackAction("dryRun");
-  std::lock_guard<std::mutex> lock(mu_);
-  return dryRun_;
+  std::lock_guard<std::mutex> lock(state_->mu);
+  return state_->dryRun;
 }
 
 void PLU::setDryRun(bool dryRun) {
   PLUUsageTracker::trackAction("setDryRun:");
   std::shared_ptr<PLUDispatcher> dispatcher;
   {
-    std::lock_guard<std::mutex> lock(mu_);
-    dryRun_ = dryRun;
-    dispatcher = dispatcher_;
+    std::lock_guard<std::mutex> lock(state_->mu);
+    state_->dryRun = dryRun;
+    dispatcher = state_->dispatcher;
   }
   if (dispatcher) dispatcher->setDryRun(dryRun);
 }
 
 bool PLU::trackUncaughtExceptions() {
   PLUUsageTracker::trackAction("trackUncaughtExceptions");
-  std::lock_guard<std::mutex> lock(mu_);
-  return trackUncaughtExceptions_;
+  std::lock_guard<std::mutex> lock(state_->mu);
+  return state_->trackUncaughtExceptions;
 }
 
 void PLU::setTrackUncaughtExceptions(bool track) {
   PLUUsageTracker::trackAction("setTrackUncaughtExceptions:");
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<std::mutex> lock(state_->mu);
   if (track) {
-    PLUInstallUncaughtExceptionHandler();
+    PLUInstallUncaughtExceptionHandler(state_->crashReporting);
   } else {
     PLUUninstallUncaughtExceptionHandler();
   }
-  trackUncaughtExceptions_ = track;
+  state_->trackUncaughtExceptions = track;
 }
 
 double PLU::dispatchInterval() {
-  std::shared_ptr<PLUDispatcher> dispatcher = this->dispatcher();
+  std::shared_ptr<PLUDispatcher> dispatcher = PLUInternal::dispatcher(*this);
   return dispatcher ? dispatcher->dispatchInterval() : 0;
 }
 
 void PLU::setDispatchInterval(double seconds) {
   PLUUsageTracker::trackAction("setDispatchInterval:");
-  if (auto dispatcher = this->dispatcher()) dispatcher->setDispatchInterval(seconds);
+  if (auto dispatcher = PLUInternal::dispatcher(*this)) dispatcher->setDispatchInterval(seconds);
 }
 
 void PLU::dispatch() {
   PLUUsageTracker::trackAction("dispatch");
-  if (auto dispatcher = this->dispatcher()) dispatcher->dispatch();
+  if (auto dispatcher = PLUInternal::dispatcher(*this)) dispatcher->dispatch();
 }
 
 void PLU::dispatchWithCompletionHandler(DispatchCompletion handler) {
-  auto dispatcher = this->dispatcher();
+  auto dispatcher = PLUInternal::dispatcher(*this);
   if (!dispatcher) {
     if (handler) handler(kPLUDispatchNothingToSend);
     return;
@@ -288,7 +386,7 @@ void PLU::dispatchWithCompletionHandler(DispatchCompletion handler) {
 }
 
 std::string PLU::clientId() {
-  auto dispatcher = this->dispatcher();
+  auto dispatcher = PLUInternal::dispatcher(*this);
   return dispatcher ? dispatcher->clientId() : std::string();
 }
 

@@ -11,7 +11,7 @@ struct PLUInstanceControl {
   // function restores the library's own.
   static void setDispatcherFactory(PLUDispatcherFactory factory);
   static PLUDispatcherFactory dispatcherFactory();
-  // Forgets the shared facade; the next `PLU::sharedInstance()` creates a new one over the
+  // Forgets the shared facade (and its published context); the next one is created over the
   // platform bundle then in force. Handles held elsewhere stay valid.
   static void resetSharedInstance();
 };

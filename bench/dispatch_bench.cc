@@ -16,8 +16,8 @@
 
 #include "analytics/dispatch/PLUBatchingDispatcher.h"
 #include "analytics/dispatch/PLUHitRequest.h"
-#include "analytics/model/PLUModelEnvironment.h"
 #include "analytics/dispatch/PLUPayload.h"
+#include "analytics/model/PLUModelEnvironment.h"
 #include "analytics/model/PLUTrackerModel.h"
 #include "loomset/PLU.h"
 #include "loomset/PLUFields.h"
@@ -83,7 +83,7 @@ struct Fixture {
   Fixture() {
     Platform::setCurrent(platform);
     environment = PLUModelEnvironment::create(platform, nullptr);
-    store = PLUDataStore::create(platform, PLU::thread());
+    store = PLUDataStore::create(platform, platform->analyticsWorker);
   }
   ~Fixture() {
     store.reset();
@@ -92,11 +92,11 @@ struct Fixture {
 
   std::shared_ptr<PLUBatchingDispatcher> dispatcher(const PLUCollectorEndpoints& endpoints) {
     PLUBatchingDispatcher::Options options;
-    options.platform = platform;
-    options.worker = PLU::thread();
-    options.endpoints = endpoints;
+    options.context.platform = platform;
+    options.context.hitStore = store;
+    options.context.endpoints = endpoints;
     options.reachabilityApi = silentReachabilityWatch();
-    auto dispatcher = PLUBatchingDispatcher::create(store, std::move(options));
+    auto dispatcher = PLUBatchingDispatcher::create(std::move(options));
     dispatcher->setDispatchInterval(0);  // measured dispatches only
     return dispatcher;
   }
@@ -139,8 +139,8 @@ void BM_PersistHitsThroughQueueModel(benchmark::State& state) {
     state.ResumeTiming();
     for (auto& model : copies) dispatcher->queueModel(std::move(model));
     // Every queued hit is stored (and saved) once the worker has run past them.
-    PLU::thread()->postAndWait([] {});
-    PLU::thread()->postAndWait([] {});
+    f.platform->analyticsWorker->postAndWait([] {});
+    f.platform->analyticsWorker->postAndWait([] {});
   }
   state.SetItemsProcessed(state.iterations() * batch);
   state.counters["stored"] = static_cast<double>(f.store->hitCount());
@@ -161,8 +161,8 @@ void BM_DrainTwoThousandStoredHits(benchmark::State& state) {
     state.PauseTiming();
     f.clearStore();
     for (int i = 0; i < kHits; ++i) dispatcher->queueModel(f.eventModel(i));
-    PLU::thread()->postAndWait([] {});
-    PLU::thread()->postAndWait([] {});
+    f.platform->analyticsWorker->postAndWait([] {});
+    f.platform->analyticsWorker->postAndWait([] {});
     requestsBefore = collector.requestCount();
     state.ResumeTiming();
 
@@ -171,7 +171,7 @@ void BM_DrainTwoThousandStoredHits(benchmark::State& state) {
     collector.waitForRequests(requestsBefore + kHits / 20, std::chrono::seconds(60));
     for (;;) {
       std::int64_t left = -1;
-      PLU::thread()->postAndWait([&] { left = f.store->hitCount(); });
+      f.platform->analyticsWorker->postAndWait([&] { left = f.store->hitCount(); });
       if (left == 0) break;
       std::this_thread::sleep_for(std::chrono::microseconds(200));
     }

@@ -1,12 +1,13 @@
 #include "container/MOXNetOperation.h"
 
 #include "Library/Util/MOXDispatchUtil.h"
+#include "loomset/platform/Platform.h"
 
 namespace loomset {
 
 std::shared_ptr<MOXNetOperation> MOXNetOperation::operationWithRequest(
     HttpRequest request, Completion completion, std::shared_ptr<HttpClient> client) {
-  if (!client) client = HttpClient::shared();
+  if (!client) client = Platform::current()->http;
   return std::shared_ptr<MOXNetOperation>(
       new MOXNetOperation(std::move(request), std::move(completion), std::move(client)));
 }

@@ -15,7 +15,7 @@
 #include <optional>
 #include <string>
 
-#include "Library/Util/http/HttpClient.h"
+#include "loomset/platform/HttpClient.h"
 
 namespace loomset {
 
@@ -29,7 +29,7 @@ class MOXNetOperation : public std::enable_shared_from_this<MOXNetOperation> {
  public:
   using Completion = std::function<void(const std::shared_ptr<MOXNetOperation>& operation)>;
 
-  // Without a client, the process-wide one is used.
+  // Without a client, the platform bundle's is used.
   static std::shared_ptr<MOXNetOperation> operationWithRequest(
       HttpRequest request, Completion completion, std::shared_ptr<HttpClient> client = nullptr);
 

@@ -1,6 +1,5 @@
 #include "container/MOXNetReachability.h"
 
-#include "Library/Util/platform/HostRouteWatcher.h"
 #include "loomset/platform/Platform.h"
 
 namespace loomset {
@@ -19,11 +18,7 @@ MOXNetReachabilityStatus MOXNetReachabilityStatusFor(std::uint32_t flags) {
 
 std::shared_ptr<MOXNetReachability> MOXNetReachability::create(
     std::string host, MOXReachabilityWatcherFactory factory) {
-  if (!factory) {
-    factory = [](const std::string& h) -> std::unique_ptr<MOXReachabilityWatcher> {
-      return std::make_unique<HostRouteWatcher>(h, Platform::current()->mainLoop);
-    };
-  }
+  if (!factory) factory = Platform::current()->reachability;
   return std::shared_ptr<MOXNetReachability>(
       new MOXNetReachability(std::move(host), std::move(factory)));
 }
@@ -42,7 +37,8 @@ bool MOXNetReachability::start() {
     starting_ = true;
   }
   // Started outside the lock: a watcher may report at once, and reports read `statusChange`.
-  std::unique_ptr<MOXReachabilityWatcher> watcher = factory_(host_);
+  std::unique_ptr<MOXReachabilityWatcher> watcher =
+      factory_ ? factory_(host_, Platform::current()->mainLoop) : nullptr;
   std::weak_ptr<MOXNetReachability> weakSelf = weak_from_this();
   const bool started = watcher && watcher->start([weakSelf](std::uint32_t flags) {
     if (auto self = weakSelf.lock()) self->reportFlags(flags);

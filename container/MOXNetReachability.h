@@ -1,12 +1,12 @@
 // Watches whether one host can be reached, and reports each change of status.
 //
-// The platform's watcher (by default `HostRouteWatcher`, which resolves the host and checks for a
-// route to it) reports reachability flags; they map to a status by `MOXNetReachabilityStatusFor`
-// and `statusChange` is called when the status differs from the last one. Tests drive the
-// status directly with `reportFlags` or `setReachabilityStatus`.
+// The platform bundle's watcher (by default `HostRouteWatcher`, which resolves the host and checks
+// for a route to it) reports reachability flags; they map to a status by
+// `MOXNetReachabilityStatusFor` and `statusChange` is called when the status differs from the last
+// one. Tests drive the status directly with `reportFlags` or `setReachabilityStatus`.
 //
-// Threads: `start`, `stop` and the setters may be called from any thread. Flags reported by the
-// default watcher arrive on the main loop of the platform in force at `start`, and
+// Threads: `start`, `stop` and the setters may be called from any thread. Watchers are made at
+// `start` to deliver their flags on the main loop of the platform in force then, and
 // `statusChange` runs on the thread that reports.
 #pragma once
 
@@ -34,7 +34,7 @@ class MOXNetReachability : public std::enable_shared_from_this<MOXNetReachabilit
  public:
   using StatusChange = std::function<void(std::int32_t status)>;
 
-  // With no factory, the default watcher of this system is used.
+  // With no factory, the watchers of the platform bundle in force are used.
   static std::shared_ptr<MOXNetReachability> create(std::string host,
                                                     MOXReachabilityWatcherFactory factory = {});
   ~MOXNetReachability();

@@ -1,6 +1,7 @@
 #include "container/MOXNetworking.h"
 
 #include "Library/Util/MOXDispatchUtil.h"
+#include "loomset/platform/Platform.h"
 
 namespace loomset {
 
@@ -15,7 +16,7 @@ std::shared_ptr<MOXNetworking> MOXNetworking::create(Options options) {
 }
 
 MOXNetworking::MOXNetworking(Options options)
-    : client_(options.client ? options.client : HttpClient::shared()),
+    : client_(options.client ? options.client : Platform::current()->http),
       reachability_(MOXNetReachability::create(std::move(options.reachabilityHost),
                                                std::move(options.watcherFactory))) {}
 

@@ -18,9 +18,9 @@
 #include <string>
 
 #include "Library/Util/platform/Mutex.h"
-#include "Library/Util/http/HttpClient.h"
 #include "container/MOXNetOperation.h"
 #include "container/MOXNetReachability.h"
+#include "loomset/platform/HttpClient.h"
 
 namespace loomset {
 
@@ -30,9 +30,9 @@ class MOXNetworking : public std::enable_shared_from_this<MOXNetworking> {
  public:
   struct Options {
     std::string reachabilityHost = kMOXNetworkingDefaultReachabilityHost;
-    // How the host is watched; the system's default watcher when empty.
+    // How the host is watched; the platform bundle's watchers when empty.
     MOXReachabilityWatcherFactory watcherFactory;
-    // The process-wide client when empty.
+    // The platform bundle's client when empty.
     std::shared_ptr<HttpClient> client;
   };
 

@@ -7,7 +7,6 @@
 #include "Library/Util/platform/Mutex.h"
 #include "foundation/MOXAsyncUtil.h"
 #include "foundation/PropertyListConversion.h"
-#include "Library/Util/platform/FileUtil.h"
 #include "loomset/MOXLog.h"
 #include "loomset/platform/Platform.h"
 
@@ -63,14 +62,20 @@ std::optional<std::string> serialise(const std::string& name, const ObjectPtr& d
   return bytes;
 }
 
-bool writeBytes(const std::string& name, const std::string& path, const std::string& bytes) {
+// The file system of the bundle in force.
+std::shared_ptr<FileSystem> files() {
+  return Platform::current()->fileSystem;
+}
+
+bool writeBytes(FileSystem& files, const std::string& name, const std::string& path,
+                const std::string& bytes) {
   if (path.empty()) {
     MOXLog::warning("Failed to Write property list " + name +
                     " with error no data directory is configured");
     return false;
   }
   const std::string directory = path.substr(0, path.find_last_of('/'));
-  if (!FileUtil::createDirectories(directory) || !FileUtil::writeFileAtomically(path, bytes)) {
+  if (!files.createDirectories(directory) || !files.writeFileAtomically(path, bytes)) {
     MOXLog::warning("Failed to Write property list " + name + " with error could not write " +
                     path);
     return false;
@@ -87,11 +92,12 @@ std::string MOXPropertyListUtil::plistFilePath(const std::string& name) {
 
 ObjectPtr MOXPropertyListUtil::readPropertyList(const std::string& name) {
   const std::string path = plistFilePath(name);
-  if (!FileUtil::exists(path)) {
+  const auto fileSystem = files();
+  if (!fileSystem->exists(path)) {
     MOXLog::debug("No plist file: " + path + " found.");
     return nullptr;
   }
-  auto data = FileUtil::readFile(path);
+  auto data = fileSystem->readFile(path);
   std::string error = "could not read " + path;
   ObjectPtr result = data ? objectFromPropertyListData(*data, &error) : nullptr;
   if (!result) {
@@ -107,7 +113,7 @@ bool MOXPropertyListUtil::writePropertyList(const std::string& name, const Objec
   const std::uint64_t ticket = sequencer.ticket(path);
   const auto bytes = serialise(name, data);
   if (!bytes) return false;
-  return sequencer.apply(path, ticket, [&] { return writeBytes(name, path, *bytes); });
+  return sequencer.apply(path, ticket, [&] { return writeBytes(*files(), name, path, *bytes); });
 }
 
 void MOXPropertyListUtil::writePropertyListAsync(const std::string& name, const ObjectPtr& data) {
@@ -118,9 +124,9 @@ void MOXPropertyListUtil::writePropertyListAsync(const std::string& name, const 
   auto bytes = serialise(name, data);
   if (!bytes) return;
   MOXAsyncUtil::invokeAsync(
-      [name, path, bytes = std::move(*bytes), ticket]() -> ObjectPtr {
-        WriteSequencer::instance().apply(path, ticket,
-                                         [&] { return writeBytes(name, path, bytes); });
+      [fileSystem = files(), name, path, bytes = std::move(*bytes), ticket]() -> ObjectPtr {
+        WriteSequencer::instance().apply(
+            path, ticket, [&] { return writeBytes(*fileSystem, name, path, bytes); });
         return nullptr;
       },
       nullptr);
@@ -130,9 +136,10 @@ bool MOXPropertyListUtil::removePropertyList(const std::string& name) {
   const std::string path = plistFilePath(name);
   auto& sequencer = WriteSequencer::instance();
   const std::uint64_t ticket = sequencer.ticket(path);
+  const auto fileSystem = files();
   return sequencer.apply(path, ticket, [&] {
-    if (!FileUtil::exists(path)) return true;
-    if (!FileUtil::remove(path)) {
+    if (!fileSystem->exists(path)) return true;
+    if (!fileSystem->remove(path)) {
       MOXLog::error("Error clearing out plist: " + path + " with error: could not remove the file");
       return false;
     }

@@ -1,7 +1,5 @@
 #include "loomset/MOXRuntime.h"
 
-#include <atomic>
-
 #include "loomset/Exceptions.h"
 #include "loomset/MOXLog.h"
 #include "loomset/MOXTypes.h"
@@ -10,24 +8,20 @@
 #include "runtime/MOXRuntimeImpl.h"
 
 namespace loomset {
-namespace {
-
-std::uint64_t nextSerial() {
-  static std::atomic<std::uint64_t> counter{0};
-  return ++counter;
-}
-
-}  // namespace
 
 MOXRuntime::Impl::Impl(MOXExpandedResourcePtr resource, std::shared_ptr<MOXDataLayer> dataLayer)
-    : serial(nextSerial()),
-      resource(std::move(resource)),
+    : resource(std::move(resource)),
       dataLayer(std::move(dataLayer)),
+      calls(*this->resource),
       functionCallCache(kCacheCostLimit),
       macroEvaluationCache(kCacheCostLimit) {
-  MOXIdentitySet<const MOXExpandedRule> unique;
+  MOXIdentitySet<const MOXExpandedRule*> unique;
   for (const auto& rule : this->resource->rules()) unique.insert(rule.get());
-  rules = unique.items();
+  indexedRules.reserve(unique.size());
+  for (const MOXExpandedRule* rule : unique.items())
+    indexedRules.emplace_back(*rule, *this->resource);
+  // indexedRules does not grow from here on, so pointers into it stay valid.
+  for (const MOXIndexedRule& rule : indexedRules) rules.push_back(&rule);
 }
 
 void MOXRuntime::Impl::addFunctionImplToDict(ImplementationMap& map,
@@ -45,24 +39,26 @@ void MOXRuntime::Impl::buildMacroLookup() {
     ValuePtr name = call.propertyForKey(MOXExpandedFunctionCall::instanceNameKey());
     return name ? MOXTypes::valueToString(name)->text() : std::string();
   };
-  for (const MOXExpandedRule* rule : rules) {
-    for (const auto& call : rule->addMacros()) {
+  for (const MOXIndexedRule* rule : rules) {
+    for (const auto& call : rule->rule->addMacros()) {
+      if (!call) continue;
       MOXMacroInfo& info = macroLookup[nameOf(*call)];
       info.rules.insert(rule);
-      info.addAddMacro(call.get(), rule);
+      info.addAddMacro(resource->ordinalOf(*call), rule);
     }
-    for (const auto& call : rule->removeMacros()) {
+    for (const auto& call : rule->rule->removeMacros()) {
+      if (!call) continue;
       MOXMacroInfo& info = macroLookup[nameOf(*call)];
       info.rules.insert(rule);
-      info.addRemoveMacro(call.get(), rule);
+      info.addRemoveMacro(resource->ordinalOf(*call), rule);
     }
   }
   // The last eligible call of a name in resource order is its default.
-  for (const auto& [name, calls] : resource->allMacros()) {
-    for (const auto& call : calls) {
+  for (const auto& [name, named] : resource->allMacros()) {
+    for (const auto& call : named) {
       ValuePtr notDefault = call->propertyForKey(MOXExpandedFunctionCall::notDefaultMacroKey());
       if (notDefault && MOXTypes::valueToBoolean(notDefault)->boolValue()) continue;
-      macroLookup[name].defaultFunctionCall = call.get();
+      macroLookup[name].defaultFunctionCall = resource->ordinalOf(*call);
     }
   }
 }
@@ -141,18 +137,6 @@ const MOXRuntime::ImplementationMap& MOXRuntime::macroMap() const {
 std::optional<std::string> MOXRuntime::currentEventName() const {
   std::lock_guard<std::mutex> lock(impl_->eventNameLock);
   return impl_->currentEventName;
-}
-
-void MOXRuntime::setCurrentEventName(std::optional<std::string> name) {
-  std::lock_guard<std::mutex> lock(impl_->eventNameLock);
-  impl_->currentEventName = std::move(name);
-}
-
-std::size_t MOXRuntime::functionCallCacheCount() const {
-  return impl_->functionCallCache.count();
-}
-std::size_t MOXRuntime::macroEvaluationCacheCount() const {
-  return impl_->macroEvaluationCache.count();
 }
 
 const MOXPValueAndStatic& MOXRuntime::defaultValueAndStatic() {

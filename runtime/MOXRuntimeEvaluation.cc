@@ -1,9 +1,9 @@
 // Evaluation of rules, macros, values and function calls.
 #include "loomset/MOXLog.h"
-#include "loomset/MOXResourceUtil.h"
 #include "loomset/MOXTypes.h"
 #include "loomset/Objects.h"
 #include "runtime/MOXRuntimeImpl.h"
+#include "values/MOXResourceUtilSteps.h"
 #include "values/MOXValueEscapeUtil.h"
 
 namespace loomset {
@@ -98,7 +98,7 @@ MOXPValueAndStatic MOXRuntime::Impl::evaluateMacroReferenceWithCycleDetection(
     }
   }
 
-  MOXExpandedFunctionCall* call = nullptr;
+  std::size_t call = MOXMacroInfo::kNoCall;
   bool selectionStatic = true;
   if (!info.rules.empty()) {
     Selection selection = calculateGenericToRunForRules(info.rules.items(), pending,
@@ -111,16 +111,16 @@ MOXPValueAndStatic MOXRuntime::Impl::evaluateMacroReferenceWithCycleDetection(
       call = selection.calls.front();
     }
   }
-  if (!call) call = info.defaultFunctionCall;
-  if (!call) return failure();
+  if (call == MOXMacroInfo::kNoCall) call = info.defaultFunctionCall;
+  if (call == MOXMacroInfo::kNoCall) return failure();
 
-  MOXPValueAndStatic execution = executeFunction(*call, macroMap, pending);
+  MOXPValueAndStatic execution = executeFunction(call, Role::kMacro, pending);
   const bool resultStatic = selectionStatic && execution.isStatic();
   const MOXPValueAndStatic result =
       isFailure(execution) || resultStatic == execution.isStatic()
           ? std::move(execution)
           : MOXPValueAndStatic::valueWithValue(std::move(execution).value(), resultStatic);
-  const ValuePtr& pushValue = call->pushAfterEvaluate();
+  const ValuePtr& pushValue = calls.call(call).pushAfterEvaluate();
   if (result.isStatic()) {
     const std::size_t cost =
         name.size() + serializedSize(result.value()) + serializedSize(pushValue);
@@ -137,31 +137,31 @@ void MOXRuntime::Impl::evaluateTags(const std::string& eventName) {
   EventNameScope scope(*this, eventName);
   MOXPendingMacros pending;
   const Selection tags = calculateGenericToRunForRules(rules, pending, MOXAddRemoveTagsPopulator());
-  for (MOXExpandedFunctionCall* tag : tags.calls) {
+  for (std::size_t tag : tags.calls) {
     MOXPendingMacros tagPending;
-    executeFunction(*tag, trackingTagMap, tagPending);
+    executeFunction(tag, Role::kTag, tagPending);
   }
 }
 
 MOXRuntime::Impl::BoolAndStatic MOXRuntime::Impl::evaluatePredicatesInRule(
-    const MOXExpandedRule& rule, MOXPendingMacros& pending) {
+    const MOXIndexedRule& rule, MOXPendingMacros& pending) {
   bool isStatic = true;
-  for (const auto& predicate : rule.negativePredicates()) {
-    const BoolAndStatic result = evaluatePredicate(*predicate, pending);
+  for (std::size_t predicate : rule.negativePredicates) {
+    const BoolAndStatic result = evaluatePredicate(predicate, pending);
     if (result.value) return {false, result.isStatic};
     isStatic = isStatic && result.isStatic;
   }
-  for (const auto& predicate : rule.positivePredicates()) {
-    const BoolAndStatic result = evaluatePredicate(*predicate, pending);
+  for (std::size_t predicate : rule.positivePredicates) {
+    const BoolAndStatic result = evaluatePredicate(predicate, pending);
     if (!result.value) return {false, result.isStatic};
     isStatic = isStatic && result.isStatic;
   }
   return {true, isStatic};
 }
 
-MOXRuntime::Impl::BoolAndStatic MOXRuntime::Impl::evaluatePredicate(MOXExpandedFunctionCall& call,
+MOXRuntime::Impl::BoolAndStatic MOXRuntime::Impl::evaluatePredicate(std::size_t call,
                                                                     MOXPendingMacros& pending) {
-  const MOXPValueAndStatic result = executeFunction(call, predicateMap, pending);
+  const MOXPValueAndStatic result = executeFunction(call, Role::kPredicate, pending);
   // A failure was logged where it happened; converting its empty text would only log again.
   if (isFailure(result)) return {false, result.isStatic()};
   const MOXPValue& value = *result.value();
@@ -172,11 +172,11 @@ MOXRuntime::Impl::BoolAndStatic MOXRuntime::Impl::evaluatePredicate(MOXExpandedF
 }
 
 MOXRuntime::Impl::Selection MOXRuntime::Impl::calculateGenericToRunForRules(
-    const std::vector<const MOXExpandedRule*>& candidates, MOXPendingMacros& pending,
+    const std::vector<const MOXIndexedRule*>& candidates, MOXPendingMacros& pending,
     const MOXAddRemoveSetPopulator& populator) {
   CallSet add, remove;
   bool isStatic = true;
-  for (const MOXExpandedRule* rule : candidates) {
+  for (const MOXIndexedRule* rule : candidates) {
     const BoolAndStatic passed = evaluatePredicatesInRule(*rule, pending);
     if (passed.value) populator.rulePassed(*rule, add, remove);
     isStatic = isStatic && passed.isStatic;
@@ -229,7 +229,7 @@ MOXPValueAndStatic MOXRuntime::Impl::expandMacrosForValue(const ValuePtr& value,
 
 MOXPValueAndStatic MOXRuntime::Impl::expandListValue(const ValuePtr& value,
                                                      MOXPendingMacros& pending) {
-  std::shared_ptr<MOXPValue> result = MOXResourceUtil::valueBuilderBasedOnValue(*value);
+  std::shared_ptr<MOXPValue> result = MOXResourceUtilSteps::valueBuilderBasedOnValue(*value);
   result->mutable_list_item()->Reserve(value->list_item_size());
   for (const MOXPValue& item : value->list_item()) {
     const MOXPValueAndStatic evaluated = expandMacrosForValue(ValuePtr(value, &item), pending);
@@ -245,7 +245,7 @@ MOXPValueAndStatic MOXRuntime::Impl::expandMapValue(const ValuePtr& value,
     MOXLog::error("Invalid serving value " + valueDescription(*value));
     return failure();
   }
-  std::shared_ptr<MOXPValue> result = MOXResourceUtil::valueBuilderBasedOnValue(*value);
+  std::shared_ptr<MOXPValue> result = MOXResourceUtilSteps::valueBuilderBasedOnValue(*value);
   for (int i = 0; i < value->map_key_size(); ++i) {
     const MOXPValueAndStatic key =
         expandMacrosForValue(ValuePtr(value, &value->map_key(i)), pending);
@@ -261,7 +261,7 @@ MOXPValueAndStatic MOXRuntime::Impl::expandMapValue(const ValuePtr& value,
 
 MOXPValueAndStatic MOXRuntime::Impl::expandTemplateValue(const ValuePtr& value,
                                                          MOXPendingMacros& pending) {
-  std::shared_ptr<MOXPValue> result = MOXResourceUtil::valueBuilderBasedOnValue(*value);
+  std::shared_ptr<MOXPValue> result = MOXResourceUtilSteps::valueBuilderBasedOnValue(*value);
   for (const MOXPValue& token : value->template_token()) {
     const MOXPValueAndStatic evaluated = expandMacrosForValue(ValuePtr(value, &token), pending);
     if (isFailure(evaluated)) return evaluated;
@@ -286,55 +286,54 @@ MOXPValueAndStatic MOXRuntime::Impl::expandMacroReferenceValue(const ValuePtr& v
   return MOXValueEscapeUtil::applyEscapings(value->escaping(), result);
 }
 
-MOXPValueAndStatic MOXRuntime::Impl::executeFunction(MOXExpandedFunctionCall& call,
-                                                     const ImplementationMap& map,
+MOXPValueAndStatic MOXRuntime::Impl::executeFunction(std::size_t call, Role role,
                                                      MOXPendingMacros& pending) {
-  // One snapshot under the call's lock serves for the function id and, evaluated in place, as
-  // the parameters. Implementations are only ever added to a table, so an implementation found
-  // once for a call stays the right one for the table's life.
+  // One view of what this runtime knows about the call serves for the function id, the
+  // resolution and, evaluated in place, the parameters. Implementations are only ever added to a
+  // table, so an implementation found once for a call stays the right one for the table's life.
+  const MOXCallTable::View* view = calls.view(call);
   MOXParameterMap parameters;
-  MOXExpandedFunctionCall::Resolution resolution = call.snapshotPropertiesAndResolution(parameters);
-  const bool resolved = resolution.owner == &map && resolution.serial == serial;
-  std::string functionId;
-  if (!resolved) {
+  calls.snapshot(call, view, parameters);
+  MOXCallTable::Resolution resolution;
+  if (view) resolution = view->resolution(role);
+  if (!resolution.implementation) {
     const ValuePtr* functionEntry = parameters.find(MOXExpandedFunctionCall::functionKey());
     if (!functionEntry) {
       MOXLog::error("No function id in properties");
       return failure();
     }
-    // Copied, since evaluation below may replace the entry.
-    functionId = (*functionEntry)->function_id();
-    auto found = map.find(functionId);
+    const ImplementationMap& map = mapFor(role);
+    auto found = map.find((*functionEntry)->function_id());
     if (found == map.end()) {
-      MOXLog::error(functionId + " has no backing implementation.");
+      MOXLog::error((*functionEntry)->function_id() + " has no backing implementation.");
       return failure();
     }
-    resolution.owner = &map;
-    resolution.serial = serial;
     resolution.implementation = found->second.get();
     // Evaluation replaces values but never removes keys, so the keys can be checked up front.
     resolution.hasRequiredKeys = found->second->hasRequiredKeys(parameters);
-    call.recordResolution(resolution);
+    calls.recordResolution(call, view, role, resolution);
   }
-  MOXFunctionCallImplementation& implementation =
-      *static_cast<MOXFunctionCallImplementation*>(resolution.implementation);
+  MOXFunctionCallImplementation& implementation = *resolution.implementation;
   // Only cacheable implementations' results are ever cached, and only calls marked as cached
   // can hit.
   const bool implementationCacheable = implementation.isCacheable();
-  if (implementationCacheable && call.mayHaveCachedResult()) {
-    if (auto cached = functionCallCache.get(&call)) return *cached;
+  if (implementationCacheable && calls.mayHaveCachedResult(call)) {
+    if (auto cached = functionCallCache.get(call)) return *cached;
   }
 
   bool allStatic = true;
+  std::size_t index = 0;
   for (MOXParameterMap::Entry& entry : parameters) {
+    const std::size_t at = index++;
     if (!entry.second->contains_references()) continue;  // static and unchanged
     MOXPValueAndStatic evaluated = expandMacrosForValue(entry.second, pending);
     if (isFailure(evaluated)) return evaluated;
     if (!evaluated.isStatic()) {
       allStatic = false;
-    } else if (evaluated.value() != entry.second) {
-      // The next execution finds the evaluated value and skips the evaluation behind it.
-      call.updateCacheablePropertyWithValue(evaluated.value(), std::string(entry.first));
+    } else if (evaluated.value() != entry.second && !evaluated.value()->contains_references()) {
+      // The next execution finds the evaluated value and skips the evaluation behind it. A value
+      // that still holds references would be evaluated again anyway, so it is not kept.
+      calls.fold(call, view, at, entry.second, evaluated.value());
     }
     entry.second = std::move(evaluated).value();
   }
@@ -350,8 +349,8 @@ MOXPValueAndStatic MOXRuntime::Impl::executeFunction(MOXExpandedFunctionCall& ca
   if (!returned) returned = MOXTypes::defaultValue();
   MOXPValueAndStatic result = MOXPValueAndStatic::valueWithValue(std::move(returned), cacheable);
   if (cacheable) {
-    functionCallCache.put(&call, result, serializedSize(result.value()));
-    call.markResultCached();
+    functionCallCache.put(call, result, serializedSize(result.value()));
+    calls.markResultCached(call);
   }
   return result;
 }

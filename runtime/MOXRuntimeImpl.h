@@ -13,8 +13,10 @@
 
 #include "loomset/MOXRuntime.h"
 #include "runtime/MOXAddRemoveSetPopulator.h"
+#include "runtime/MOXCallTable.h"
 #include "runtime/MOXCostBoundedCache.h"
 #include "runtime/MOXIdentitySet.h"
+#include "runtime/MOXIndexedRule.h"
 #include "runtime/MOXMacroInfo.h"
 
 namespace loomset {
@@ -37,14 +39,15 @@ struct MOXPendingMacros {
 
 class MOXRuntime::Impl {
  public:
-  using CallSet = MOXIdentitySet<MOXExpandedFunctionCall>;
+  using CallSet = MOXIdentitySet<std::size_t>;
+  using Role = MOXCallTable::Role;
 
   struct BoolAndStatic {
     bool value;
     bool isStatic;
   };
   struct Selection {
-    std::vector<MOXExpandedFunctionCall*> calls;
+    std::vector<std::size_t> calls;  // ordinals
     bool isStatic;
   };
 
@@ -58,9 +61,9 @@ class MOXRuntime::Impl {
                                                               MOXPendingMacros& pending);
   void evaluateTags(const std::string& eventName);
 
-  BoolAndStatic evaluatePredicatesInRule(const MOXExpandedRule& rule, MOXPendingMacros& pending);
-  BoolAndStatic evaluatePredicate(MOXExpandedFunctionCall& call, MOXPendingMacros& pending);
-  Selection calculateGenericToRunForRules(const std::vector<const MOXExpandedRule*>& rules,
+  BoolAndStatic evaluatePredicatesInRule(const MOXIndexedRule& rule, MOXPendingMacros& pending);
+  BoolAndStatic evaluatePredicate(std::size_t call, MOXPendingMacros& pending);
+  Selection calculateGenericToRunForRules(const std::vector<const MOXIndexedRule*>& rules,
                                           MOXPendingMacros& pending,
                                           const MOXAddRemoveSetPopulator& populator);
   void pushUnevaluatedValueToDataLayer(const ValuePtr& value, MOXPendingMacros& pending);
@@ -69,8 +72,12 @@ class MOXRuntime::Impl {
   MOXPValueAndStatic expandMapValue(const ValuePtr& value, MOXPendingMacros& pending);
   MOXPValueAndStatic expandTemplateValue(const ValuePtr& value, MOXPendingMacros& pending);
   MOXPValueAndStatic expandMacroReferenceValue(const ValuePtr& value, MOXPendingMacros& pending);
-  MOXPValueAndStatic executeFunction(MOXExpandedFunctionCall& call, const ImplementationMap& map,
-                                     MOXPendingMacros& pending);
+  MOXPValueAndStatic executeFunction(std::size_t call, Role role, MOXPendingMacros& pending);
+  const ImplementationMap& mapFor(Role role) const {
+    return role == Role::kMacro       ? macroMap
+           : role == Role::kPredicate ? predicateMap
+                                      : trackingTagMap;
+  }
 
   // Failed evaluations are recognised by the identity of the Value they hold.
   static const ValuePtr& failureValue();
@@ -82,9 +89,6 @@ class MOXRuntime::Impl {
   }
 
   const MOXPValue* const failurePointer = failureValue().get();
-  // Tells this runtime's implementation tables from those of an earlier runtime that lived at
-  // the same address, in the resolutions that calls remember.
-  const std::uint64_t serial;
 
   // Constant after construction.
   const MOXExpandedResourcePtr resource;
@@ -92,11 +96,13 @@ class MOXRuntime::Impl {
   ImplementationMap trackingTagMap;
   ImplementationMap predicateMap;
   ImplementationMap macroMap;
-  std::vector<const MOXExpandedRule*> rules;  // each rule once, in resource order
+  std::vector<MOXIndexedRule> indexedRules;  // each rule once, in resource order
+  std::vector<const MOXIndexedRule*> rules;  // the same, as the selection takes them
   std::unordered_map<std::string, MOXMacroInfo, MOXKeyHash, MOXKeyEqual> macroLookup;
 
   // Thread-safe.
-  MOXCostBoundedCache<const MOXExpandedFunctionCall*, MOXPValueAndStatic> functionCallCache;
+  MOXCallTable calls;  // what this runtime learned about each call, by ordinal
+  MOXCostBoundedCache<std::size_t, MOXPValueAndStatic> functionCallCache;  // by call ordinal
   MOXCostBoundedCache<const MOXMacroInfo*, std::shared_ptr<const MOXCachedMacro>>
       macroEvaluationCache;
 

@@ -16,6 +16,25 @@ MOXExpandedResource::MOXExpandedResource(std::vector<MOXExpandedRulePtr> rules, 
       resourceFormatVersion_(resourceFormatVersion) {
   macroIndex_.reserve(macros_.size());
   for (std::size_t i = 0; i < macros_.size(); ++i) macroIndex_.emplace(macros_[i].first, i);
+  for (const auto& rule : rules_) {
+    for (const auto* list :
+         {&rule->positivePredicates(), &rule->negativePredicates(), &rule->addTags(),
+          &rule->removeTags(), &rule->addMacros(), &rule->removeMacros()}) {
+      for (const auto& call : *list) numberCall(call.get());
+    }
+  }
+  for (const auto& [name, calls] : macros_) {
+    for (const auto& call : calls) numberCall(call.get());
+  }
+}
+
+void MOXExpandedResource::numberCall(const MOXExpandedFunctionCall* call) {
+  if (call && ordinals_.emplace(call, calls_.size()).second) calls_.push_back(call);
+}
+
+std::size_t MOXExpandedResource::ordinalOf(const MOXExpandedFunctionCall& call) const {
+  auto it = ordinals_.find(&call);
+  return it == ordinals_.end() ? kNoOrdinal : it->second;
 }
 
 const MOXExpandedResource::Calls* MOXExpandedResource::macrosByName(std::string_view name) const {

@@ -5,6 +5,7 @@
 #include "loomset/MOXLog.h"
 #include "loomset/MOXResourceUtil.h"
 #include "loomset/MOXTypes.h"
+#include "values/MOXResourceUtilSteps.h"
 
 namespace loomset {
 namespace {
@@ -13,8 +14,8 @@ namespace {
 std::size_t checkedIndex(std::int32_t index, std::size_t size, const char* listName) {
   if (index < 0 || static_cast<std::size_t>(index) >= size) {
     const auto shown = static_cast<unsigned long>(static_cast<long>(index));
-    MOXResourceUtil::logAndThrow("Index out of bounds detected: " + std::to_string(shown) + " in " +
-                                 listName);
+    MOXResourceUtilSteps::logAndThrow("Index out of bounds detected: " + std::to_string(shown) +
+                                      " in " + listName);
   }
   return static_cast<std::size_t>(index);
 }
@@ -67,14 +68,14 @@ std::string MOXResourceExpander::pendingDescription() const {
 const MOXPValue* MOXResourceExpander::expandIthValue(std::int32_t index) {
   if (index >= 0 && static_cast<std::size_t>(index) < pending_.size() &&
       pending_[static_cast<std::size_t>(index)]) {
-    MOXResourceUtil::logAndThrow(
+    MOXResourceUtilSteps::logAndThrow(
         "Value cycle detected.  Current value reference: " + std::to_string(index) +
         ".  Previous value references: " + pendingDescription() + ".");
   }
   const std::size_t i = checkedIndex(index, expanded_.size(), "value");
   if (expanded_[i]) return expanded_[i];
   if (pendingOrder_.size() >= MOXResourceUtil::kMaxValueNesting) {
-    MOXResourceUtil::logAndThrow(
+    MOXResourceUtilSteps::logAndThrow(
         "Value nesting too deep.  Current value reference: " + std::to_string(index) + ".");
   }
 
@@ -98,16 +99,16 @@ const MOXPValue* MOXResourceExpander::expandIthValue(std::int32_t index) {
       break;
     case MOXPValue::TagReference:
       MOXLog::warning("Tag type of TagReference shouldn't be present");
-      MOXResourceUtil::logAndThrow("Invalid value: " + valueDescription(entry));
+      MOXResourceUtilSteps::logAndThrow("Invalid value: " + valueDescription(entry));
     default:
-      MOXResourceUtil::logAndThrow("Invalid value: " + valueDescription(entry));
+      MOXResourceUtilSteps::logAndThrow("Invalid value: " + valueDescription(entry));
   }
   if (shape.nesting > MOXResourceUtil::kMaxValueNesting) {
-    MOXResourceUtil::logAndThrow(
+    MOXResourceUtilSteps::logAndThrow(
         "Value nesting too deep.  Current value reference: " + std::to_string(index) + ".");
   }
   if (shape.nodes > MOXResourceUtil::kMaxValueNodes) {
-    MOXResourceUtil::logAndThrow(
+    MOXResourceUtilSteps::logAndThrow(
         "Value too large.  Current value reference: " + std::to_string(index) + ".");
   }
   expanded_[i] = result;
@@ -134,25 +135,25 @@ void MOXResourceExpander::expandChildren(
 }
 
 const MOXPValue* MOXResourceExpander::expandComposite(const MOXPValue& entry, Shape* shape) {
-  const MOXPServingValue& serving = MOXResourceUtil::servingValue(entry);
+  const MOXPServingValue& serving = MOXResourceUtilSteps::servingValue(entry);
   auto* result = google::protobuf::Arena::CreateMessage<MOXPValue>(arena_.get());
-  MOXResourceUtil::copyBasics(entry, result);
+  MOXResourceUtilSteps::copyBasics(entry, result);
   switch (entry.type()) {
     case MOXPValue::List:
       expandChildren(serving.list_item(), result->mutable_list_item(), shape);
       break;
     case MOXPValue::Map:
       if (serving.map_key_size() != serving.map_value_size()) {
-        MOXResourceUtil::logAndThrow("Uneven map keys (" + std::to_string(serving.map_key_size()) +
-                                     ") and map values (" +
-                                     std::to_string(serving.map_value_size()) + ")");
+        MOXResourceUtilSteps::logAndThrow(
+            "Uneven map keys (" + std::to_string(serving.map_key_size()) + ") and map values (" +
+            std::to_string(serving.map_value_size()) + ")");
       }
       expandChildren(serving.map_key(), result->mutable_map_key(), shape);
       expandChildren(serving.map_value(), result->mutable_map_value(), shape);
       break;
     case MOXPValue::MacroReference: {
       if (!serving.has_macro_name_reference()) {
-        MOXResourceUtil::logAndThrow("Missing macro name reference");
+        MOXResourceUtilSteps::logAndThrow("Missing macro name reference");
       }
       const MOXPValue* name = expandIthValue(serving.macro_name_reference());
       result->set_macro_reference(MOXTypes::valueToString(name)->text());

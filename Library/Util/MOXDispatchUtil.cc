@@ -20,12 +20,7 @@ std::string lowerCase(std::string text) {
 }  // namespace
 
 std::shared_ptr<EventLoop> MOXDispatchUtil::sharedThread() {
-  // Deliberately leaked: the worker thread lives as long as the process, and users of it (the
-  // pixel dispatcher's timer, network completions) may still post to it during static
-  // destruction.
-  static const auto* const loop =
-      new std::shared_ptr<EventLoop>(std::make_shared<AsioEventLoop>("MOXThread"));
-  return *loop;
+  return Platform::current()->containerWorker;
 }
 
 EventLoop& MOXDispatchUtil::thread() {
@@ -33,16 +28,16 @@ EventLoop& MOXDispatchUtil::thread() {
 }
 
 void MOXDispatchUtil::background(std::function<void()> block, bool wait) {
-  EventLoop& worker = thread();
-  if (worker.isCurrent()) {
+  const std::shared_ptr<EventLoop> worker = sharedThread();
+  if (worker->isCurrent()) {
     if (block) block();
     return;
   }
   if (!block) return;
   if (wait) {
-    worker.postAndWait(std::move(block));
+    worker->postAndWait(std::move(block));
   } else {
-    worker.post(std::move(block));
+    worker->post(std::move(block));
   }
 }
 

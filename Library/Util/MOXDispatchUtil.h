@@ -1,9 +1,10 @@
 // The container half's worker thread "MOXThread" and the helpers around it: running blocks
 // there, where its files live, and the User-Agent its requests carry.
 //
-// The worker thread is one process-wide serial event loop, created on first use and never
-// stopped. The pixel hit store, the pixel dispatcher and the network operations do all their
-// work in blocks run through `background`, which serialises them without further locks.
+// The worker thread is the `containerWorker` loop of the platform bundle in force: by default one
+// process-wide serial event loop, started on first use and never stopped. The pixel hit store, the
+// pixel dispatcher and the network operations do all their work in blocks run through
+// `background`, which serialises them without further locks.
 //
 // Threads: every operation may be called from any thread.
 #pragma once
@@ -20,8 +21,9 @@ namespace loomset {
 
 class MOXDispatchUtil {
  public:
-  // The worker thread's loop; created and started on the first call, once, however many threads
-  // ask at the same moment.
+  // The worker thread's loop (the default one starts on its first block, once, however many
+  // threads post at the same moment). The reference stays valid while a bundle holding the loop is
+  // in force; the default loop lives as long as the process.
   static EventLoop& thread();
   // The same loop as a shared handle, for services that keep the loop they deliver to.
   static std::shared_ptr<EventLoop> sharedThread();

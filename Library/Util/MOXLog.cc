@@ -1,7 +1,8 @@
 #include "loomset/MOXLog.h"
 
 #include <cstdio>
-#include <mutex>
+
+#include "Library/Util/platform/CurrentLogger.h"
 
 namespace loomset {
 
@@ -14,13 +15,9 @@ void writeToStandardError(const std::string& line) {
   std::fwrite(out.data(), 1, out.size(), stderr);
 }
 
-// Never destroyed: worker threads may still log while the process exits.
-std::shared_ptr<MOXLogger>& currentLogger() {
-  static auto* logger = new std::shared_ptr<MOXLogger>(std::make_shared<MOXDefaultLogger>());
-  return *logger;
+std::shared_ptr<MOXLogger> loadLogger() {
+  return currentLogger();
 }
-
-std::shared_ptr<MOXLogger> loadLogger() { return std::atomic_load(&currentLogger()); }
 
 }  // namespace
 
@@ -33,25 +30,48 @@ void MOXDefaultLogger::write(std::uint32_t level, const char* word, const std::s
   (sink_ ? sink_ : writeToStandardError)(line);
 }
 
-void MOXDefaultLogger::error(const std::string& m) { write(kMOXLogLevelError, "error", m); }
-void MOXDefaultLogger::warning(const std::string& m) { write(kMOXLogLevelWarning, "warning", m); }
-void MOXDefaultLogger::info(const std::string& m) { write(kMOXLogLevelInfo, "info", m); }
-void MOXDefaultLogger::debug(const std::string& m) { write(kMOXLogLevelDebug, "debug", m); }
-void MOXDefaultLogger::verbose(const std::string& m) { write(kMOXLogLevelVerbose, "verbose", m); }
-
-void MOXLog::error(const std::string& m) { loadLogger()->error(m); }
-void MOXLog::warning(const std::string& m) { loadLogger()->warning(m); }
-void MOXLog::info(const std::string& m) { loadLogger()->info(m); }
-void MOXLog::debug(const std::string& m) { loadLogger()->debug(m); }
-void MOXLog::verbose(const std::string& m) { loadLogger()->verbose(m); }
-
-void MOXLog::setLogger(std::shared_ptr<MOXLogger> logger) {
-  if (!logger) return;
-  std::atomic_store(&currentLogger(), std::move(logger));
+void MOXDefaultLogger::error(const std::string& m) {
+  write(kMOXLogLevelError, "error", m);
+}
+void MOXDefaultLogger::warning(const std::string& m) {
+  write(kMOXLogLevelWarning, "warning", m);
+}
+void MOXDefaultLogger::info(const std::string& m) {
+  write(kMOXLogLevelInfo, "info", m);
+}
+void MOXDefaultLogger::debug(const std::string& m) {
+  write(kMOXLogLevelDebug, "debug", m);
+}
+void MOXDefaultLogger::verbose(const std::string& m) {
+  write(kMOXLogLevelVerbose, "verbose", m);
 }
 
-std::shared_ptr<MOXLogger> MOXLog::logger() { return loadLogger(); }
+void MOXLog::error(const std::string& m) {
+  loadLogger()->error(m);
+}
+void MOXLog::warning(const std::string& m) {
+  loadLogger()->warning(m);
+}
+void MOXLog::info(const std::string& m) {
+  loadLogger()->info(m);
+}
+void MOXLog::debug(const std::string& m) {
+  loadLogger()->debug(m);
+}
+void MOXLog::verbose(const std::string& m) {
+  loadLogger()->verbose(m);
+}
 
-std::uint32_t MOXLog::logLevel() { return loadLogger()->logLevel(); }
+void MOXLog::setLogger(std::shared_ptr<MOXLogger> logger) {
+  setLoggerOfCurrentPlatform(std::move(logger));
+}
+
+std::shared_ptr<MOXLogger> MOXLog::logger() {
+  return loadLogger();
+}
+
+std::uint32_t MOXLog::logLevel() {
+  return loadLogger()->logLevel();
+}
 
 }  // namespace loomset

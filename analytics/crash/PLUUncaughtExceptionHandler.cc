@@ -8,10 +8,10 @@
 
 #include "Library/Util/platform/Mutex.h"
 #include "Library/Util/platform/NoDestructor.h"
-#include "analytics/crash/PLUExceptionParser.h"
 #include "analytics/PLULog.h"
-#include "loomset/PLU.h"
+#include "analytics/crash/PLUExceptionParser.h"
 #include "loomset/PLUDictionaryBuilder.h"
+#include "loomset/PLUTracker.h"
 
 namespace loomset {
 namespace {
@@ -23,6 +23,7 @@ constexpr auto kReportWait = std::chrono::seconds(5);
 struct HandlerState {
   Mutex installMu;
   std::atomic<std::terminate_handler> previous{nullptr};
+  std::shared_ptr<const PLUCrashReporting> reporting;  // atomic access
   std::atomic<int> insideHandler{0};
 
   Mutex doneMu;
@@ -57,28 +58,34 @@ struct Latch {
 // Dispatches until the store has nothing left to send for us, the dispatch fails, or the
 // deadline passes. Each completion re-dispatches, so the crash hit goes out even behind a
 // backlog of older hits.
-void dispatchUntilDone(const std::shared_ptr<PLU>& facade, const std::shared_ptr<Latch>& latch,
+void dispatchUntilDone(const std::shared_ptr<const PLUCrashReporting>& reporting,
+                       const std::shared_ptr<Latch>& latch,
                        std::chrono::steady_clock::time_point deadline) {
-  facade->dispatchWithCompletionHandler([facade, latch, deadline](PLUDispatchOutcome outcome) {
-    if (outcome == kPLUDispatchSent && std::chrono::steady_clock::now() < deadline) {
-      dispatchUntilDone(facade, latch, deadline);
-    } else {
-      latch->open();
-    }
-  });
+  reporting->dispatchWithCompletionHandler(
+      [reporting, latch, deadline](PLUDispatchOutcome outcome) {
+        if (outcome == kPLUDispatchSent && std::chrono::steady_clock::now() < deadline) {
+          dispatchUntilDone(reporting, latch, deadline);
+        } else {
+          latch->open();
+        }
+      });
 }
 
 // Sends the crash hit and dispatches. Runs on a thread of its own so that a lock held by the
 // crashing thread cannot hold the process past the deadline.
-void report(const std::shared_ptr<PLUExceptionInfo>& info, const std::shared_ptr<Latch>& latch,
+void report(const std::shared_ptr<const PLUCrashReporting>& reporting,
+            const std::shared_ptr<PLUExceptionInfo>& info, const std::shared_ptr<Latch>& latch,
             std::chrono::steady_clock::time_point deadline) {
   try {
-    auto facade = PLU::sharedInstance();
+    if (!reporting || !reporting->defaultTracker || !reporting->dispatchWithCompletionHandler) {
+      latch->open();
+      return;
+    }
     const std::string description = PLUExceptionParser::exceptionDescription(*info, 150);
     const PLUHitMap hit =
         PLUDictionaryBuilder::plu_exceptionWithDescription(description, true).build();
-    if (auto tracker = facade->plu_defaultTracker()) tracker->plu_send(hit);
-    dispatchUntilDone(facade, latch, deadline);
+    if (auto tracker = reporting->defaultTracker()) tracker->plu_send(hit);
+    dispatchUntilDone(reporting, latch, deadline);
   } catch (...) {
     latch->open();
   }
@@ -95,9 +102,10 @@ void markReportDone() {
 
 }  // namespace
 
-void PLUInstallUncaughtExceptionHandler() {
+void PLUInstallUncaughtExceptionHandler(std::shared_ptr<const PLUCrashReporting> reporting) {
   auto& s = state();
   MutexLock lock(s.installMu);
+  std::atomic_store(&s.reporting, std::move(reporting));
   const std::terminate_handler current = std::get_terminate();
   if (current == &plu_terminateHandler) return;
   s.previous.store(current);
@@ -138,7 +146,7 @@ void PLUUncaughtExceptionHandler(const std::exception_ptr& exception) noexcept {
     PLU_LOG_WARNING("Uncaught exception: " + info->name +
                     (info->reason.empty() ? std::string() : ": " + info->reason));
     auto latch = std::make_shared<Latch>();
-    std::thread(report, info, latch, deadline).detach();
+    std::thread(report, std::atomic_load(&s.reporting), info, latch, deadline).detach();
     latch->waitUntil(deadline);
   } catch (...) {
   }

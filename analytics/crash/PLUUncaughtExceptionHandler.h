@@ -1,6 +1,7 @@
 // Crash reporting: a terminate handler that turns the first uncaught C++ exception of the
-// process into one fatal exception hit on the default tracker, dispatches it, waits at most five
-// seconds for the dispatch, and then hands over to the terminate handler it replaced.
+// process into one fatal exception hit on the default tracker of the facade that installed it,
+// dispatches it, waits at most five seconds for the dispatch, and then hands over to the
+// terminate handler it replaced.
 //
 // Fatal signals are left alone: building and sending a hit allocates and takes locks, which a
 // signal handler cannot do safely.
@@ -9,11 +10,27 @@
 #pragma once
 
 #include <exception>
+#include <functional>
+#include <memory>
+
+#include "loomset/PLUHitMap.h"
 
 namespace loomset {
 
-// Installs the handler unless it is installed already; remembers the handler it replaces.
-void PLUInstallUncaughtExceptionHandler();
+class PLUTracker;
+
+// What a crash is reported through: the facade's default tracker and its dispatch. Each answers
+// nothing once the facade is gone.
+struct PLUCrashReporting {
+  std::function<std::shared_ptr<PLUTracker>()> defaultTracker;
+  // Dispatches, calling the handler with the outcome (nothing to send without a dispatcher).
+  std::function<void(std::function<void(PLUDispatchOutcome)> handler)>
+      dispatchWithCompletionHandler;
+};
+
+// Installs the handler unless it is installed already, and reports through `reporting` from now
+// on (a null one reports nothing); remembers the handler it replaces.
+void PLUInstallUncaughtExceptionHandler(std::shared_ptr<const PLUCrashReporting> reporting = {});
 // Puts back the handler replaced by the install, when this one is still installed.
 void PLUUninstallUncaughtExceptionHandler();
 // Reports the exception. Only the first call of a process reports; later calls log

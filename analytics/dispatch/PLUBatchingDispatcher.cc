@@ -3,15 +3,14 @@
 #include <cmath>
 #include <map>
 
-#include "analytics/store/PLUAnalyticsPropertiesStore.h"
-#include "analytics/dispatch/PLUBatching.h"
-#include "analytics/store/PLUError.h"
-#include "analytics/dispatch/PLUHitRequest.h"
 #include "analytics/PLULog.h"
+#include "analytics/PLUUserDefaults.h"
+#include "analytics/dispatch/PLUBatching.h"
+#include "analytics/dispatch/PLUHitRequest.h"
 #include "analytics/dispatch/PLUPayload.h"
 #include "analytics/dispatch/PLUURLConnection.h"
-#include "analytics/PLUUserDefaults.h"
-#include "loomset/PLU.h"
+#include "analytics/store/PLUAnalyticsPropertiesStore.h"
+#include "analytics/store/PLUError.h"
 #include "loomset/PLUFields.h"
 #include "loomset/platform/EventLoop.h"
 #include "loomset/platform/Platform.h"
@@ -48,73 +47,30 @@ bool usesPlainHttp(const PLUStoredHit& hit) {
   return it != hit.parameters.end() && it->second && *it->second == kPLUHitFormatFalse;
 }
 
-std::shared_ptr<PLUUserDefaults> defaultUserDefaults(const Platform& platform) {
-  if (platform.directories.root().empty()) return nullptr;
-  return PLUUserDefaults::forLibraryDirectory(platform.directories.libraryDirectory());
-}
-
-// The library's route for the install-campaign hit: the facade's tracker of the hit's tracking id,
-// reached from a background thread.
-std::function<void(const PLUHitMap&)> defaultCampaignSender(std::shared_ptr<Executor> background) {
-  return [background](const PLUHitMap& hit) {
-    auto send = [hit] {
-      const auto tid = hit.find(kPLUTrackingId);
-      if (tid == hit.end() || !tid->second) return;
-      if (auto tracker = PLU::sharedInstance()->trackerWithTrackingId(*tid->second)) {
-        tracker->plu_send(hit);
-      }
-    };
-    if (background) {
-      background->execute(std::move(send));
-    } else {
-      send();
-    }
-  };
-}
-
 }  // namespace
 
-std::shared_ptr<PLUBatchingDispatcher> PLUBatchingDispatcher::dispatcher() {
-  return create(PLUDataStore::dataStore());
-}
-
-std::shared_ptr<PLUBatchingDispatcher> PLUBatchingDispatcher::create(
-    std::shared_ptr<PLUDataStore> dataStore) {
-  return create(std::move(dataStore), Options());
-}
-
-std::shared_ptr<PLUBatchingDispatcher> PLUBatchingDispatcher::create(
-    std::shared_ptr<PLUDataStore> dataStore, Options options) {
-  if (!dataStore) {
+std::shared_ptr<PLUBatchingDispatcher> PLUBatchingDispatcher::create(Options options) {
+  if (!options.context.hitStore) {
     PLU_LOG_ERROR("Cannot create a dispatcher without a hit store.");
     return nullptr;
   }
-  auto dispatcher =
-      std::make_shared<PLUBatchingDispatcher>(Passkey(), std::move(dataStore), std::move(options));
+  auto dispatcher = std::make_shared<PLUBatchingDispatcher>(Passkey(), std::move(options));
   dispatcher->start();
   return dispatcher;
 }
 
-PLUBatchingDispatcher::PLUBatchingDispatcher(Passkey, std::shared_ptr<PLUDataStore> dataStore,
-                                             Options options)
-    : store_(std::move(dataStore)),
-      platform_(options.platform ? std::move(options.platform) : Platform::current()),
-      worker_(options.worker ? std::move(options.worker) : PLU::thread()),
-      httpClient_(options.httpClient ? std::move(options.httpClient) : HttpClient::shared()),
-      userDefaults_(options.userDefaults ? std::move(options.userDefaults)
-                                         : defaultUserDefaults(*platform_)),
-      attribution_(options.attribution ? std::move(options.attribution)
-                                       : PLUAdAttributionProvider::shared()),
-      sendCampaignHit_(options.sendCampaignHit ? std::move(options.sendCampaignHit)
-                                               : defaultCampaignSender(platform_->background)),
+PLUBatchingDispatcher::PLUBatchingDispatcher(Passkey, Options options)
+    : context_(options.context.completed()),
+      store_(context_.hitStore),
+      platform_(context_.platform),
+      worker_(context_.worker),
+      propertiesStore_(context_.propertiesStore),
       reachabilityApi_(std::move(options.reachabilityApi)),
       tuning_(options.tuning),
       requestBuilder_(
           std::make_unique<PLURequestBuilder>(PLURequestBuilder::userAgentFor(platform_->device))),
       observers_(std::make_shared<Observers>()),
-      propertiesStore_(std::move(options.propertiesStore)),
-      endpoints_(options.endpoints ? std::move(*options.endpoints)
-                                   : PLUCollectorEndpoints::shared()) {}
+      endpoints_(context_.endpoints) {}
 
 PLUBatchingDispatcher::~PLUBatchingDispatcher() {
   // Nothing else holds the dispatcher now, so its worker state is ours to tear down.
@@ -165,8 +121,6 @@ void PLUBatchingDispatcher::queueDispatchOnWorker(PLUHitMap hit) {
   if (optOut()) return;
   const auto tid = hit.find(kPLUTrackingId);
   if (tid != hit.end() && tid->second && !tid->second->empty()) {
-    // Looked up here rather than at creation: the shared store is for the worker thread only.
-    if (!propertiesStore_) propertiesStore_ = PLUAnalyticsPropertiesStore::sharedInstance();
     if (propertiesStore_) {
       const auto cid = hit.find(kPLUClientId);
       const std::string clientId = cid != hit.end() && cid->second ? *cid->second : std::string();
@@ -325,7 +279,7 @@ void PLUBatchingDispatcher::watchCollectorHost() {
   // A new host starts out reachable until its watch says otherwise.
   setHostReachable(true);
   std::weak_ptr<PLUReachabilityDelegate> delegate = shared_from_this();
-  reachability_ = PLUReachabilityChecker::create(delegate, endpoints_.secureHost());
+  reachability_ = PLUReachabilityChecker::create(delegate, endpoints_.secureHost(), platform_);
   if (!reachability_) return;
   if (reachabilityApi_) reachability_->setReachabilityApi(*reachabilityApi_);
   if (!reachability_->start()) {
@@ -444,7 +398,7 @@ void PLUBatchingDispatcher::dispatchOnWorker(Completion handler) {
       [weakSelf = weak_from_this(), sentHits, sharedHandler](const PLUURLConnectionResult& result) {
         if (auto self = weakSelf.lock()) self->didSendHits(*sentHits, result, *sharedHandler);
       },
-      httpClient_);
+      platform_->http);
   connection_->start();
 }
 

@@ -7,16 +7,21 @@
 // `batchRetryInterval` seconds. Any HTTP answer to a hit deletes it; a failed connection keeps it
 // for a later try; hits older than `maxHitAge` are deleted unsent.
 //
-// When an ad-attribution provider is registered, the first hits within a day of the first start
-// also trigger the one-time install-campaign hit per tracking id.
+// When the platform bundle carries an ad-attribution provider, the first hits within a day of the
+// first start also trigger the one-time install-campaign hit per tracking id.
+//
+// Everything the dispatcher works with comes from the context it is made with: the platform
+// bundle (clock, device for the user agent, HTTP client, attribution provider, reachability
+// watchers), the worker loop, the hit store, the properties store, the user defaults, the
+// collection endpoints and the route of the campaign hit back to the facade's trackers.
 //
 // Ownership: the facade owns the one dispatcher of the process; the dispatcher owns its timers,
 // its reachability checker and the request in flight, and shares the hit store with the tracker
 // models.
 //
 // Threads: every public operation may be called from any thread and returns without waiting for
-// the worker thread; the dispatcher's state lives on its worker loop (`PLU::thread()` unless given
-// another). Completion handlers and will-dispatch observers run on the worker loop.
+// the worker thread; the dispatcher's state lives on its worker loop (the context's). Completion
+// handlers and will-dispatch observers run on the worker loop.
 #pragma once
 
 #include <cstdint>
@@ -27,12 +32,11 @@
 #include <string>
 #include <vector>
 
-#include "Library/Util/http/HttpClient.h"
 #include "Library/Util/platform/Mutex.h"
-#include "analytics/store/PLUDataStore.h"
+#include "analytics/PLUContext.h"
 #include "analytics/dispatch/PLUDispatcher.h"
 #include "analytics/dispatch/PLUReachabilityChecker.h"
-#include "loomset/platform/PLUAdAttribution.h"
+#include "analytics/store/PLUDataStore.h"
 #include "loomset/PLUCollectorEndpoints.h"
 
 namespace loomset {
@@ -65,39 +69,18 @@ class PLUBatchingDispatcher final : public PLUDispatcher,
     double batchRetryInterval = 3600;  // seconds
   };
 
-  // Everything the dispatcher works with. Empty fields take the library's defaults.
   struct Options {
-    // Clock, device (user agent), data directory (user defaults), main loop (reachability) and
-    // background executor. Default: the bundle in force.
-    std::shared_ptr<const Platform> platform;
-    // Default: `PLU::thread()`.
-    std::shared_ptr<EventLoop> worker;
-    // Hit numbers and the install-campaign flag. Default: the shared properties store.
-    std::shared_ptr<PLUAnalyticsPropertiesStore> propertiesStore;
-    // Default: `HttpClient::shared()`.
-    std::shared_ptr<HttpClient> httpClient;
-    // Default: `PLUCollectorEndpoints::shared()`.
-    std::optional<PLUCollectorEndpoints> endpoints;
-    // How the collector host is watched. Default: `kDefaultReachabilityApi()`.
+    // Needs a hit store. The rest is completed from its platform bundle (the bundle in force
+    // when it has none): `PLUContext::completed`. Without a campaign sender, no install-campaign
+    // hit goes out.
+    PLUContext context;
+    // How the collector host is watched. Default: over the platform bundle's watchers.
     std::optional<PLUReachabilityApi> reachabilityApi;
-    // "PLUFirstInitTimeStamp" and "PLUCampaignInfoIAd". Default: those of the platform's Library
-    // directory (none without a data directory).
-    std::shared_ptr<PLUUserDefaults> userDefaults;
-    // Default: `PLUAdAttributionProvider::shared()`.
-    std::shared_ptr<const PLUAdAttributionProvider> attribution;
-    // Hands the install-campaign hit to a tracker of its tracking id. Default: the shared facade's
-    // tracker, on the platform's background executor (never on the worker, whose callers may hold
-    // that tracker's lock).
-    std::function<void(const PLUHitMap& hit)> sendCampaignHit;
     Tuning tuning;
   };
 
-  // A dispatcher over a new hit store (`PLUDataStore::dataStore()`), with the defaults.
-  static std::shared_ptr<PLUBatchingDispatcher> dispatcher();
   // Null, with an error logged, without a hit store.
-  static std::shared_ptr<PLUBatchingDispatcher> create(std::shared_ptr<PLUDataStore> dataStore,
-                                                       Options options);
-  static std::shared_ptr<PLUBatchingDispatcher> create(std::shared_ptr<PLUDataStore> dataStore);
+  static std::shared_ptr<PLUBatchingDispatcher> create(Options options);
   ~PLUBatchingDispatcher() override;
 
   // PLUDispatcher.
@@ -128,6 +111,7 @@ class PLUBatchingDispatcher final : public PLUDispatcher,
   std::shared_ptr<void> addWillDispatchObserver(WillDispatchObserver observer);
 
   const std::shared_ptr<PLUDataStore>& hitStore() const { return store_; }
+  const PLUContext& context() const { return context_; }
   const std::shared_ptr<EventLoop>& worker() const { return worker_; }
   const Tuning& tuning() const { return tuning_; }
 
@@ -136,7 +120,7 @@ class PLUBatchingDispatcher final : public PLUDispatcher,
     Passkey() = default;
     friend class PLUBatchingDispatcher;
   };
-  PLUBatchingDispatcher(Passkey, std::shared_ptr<PLUDataStore> dataStore, Options options);
+  PLUBatchingDispatcher(Passkey, Options options);
 
  private:
   struct PendingRequest;
@@ -176,13 +160,11 @@ class PLUBatchingDispatcher final : public PLUDispatcher,
   void sendIAdCampaignHit(const PLUHitMap& campaignHit);
 
   // Constant after construction.
+  const PLUContext context_;
   const std::shared_ptr<PLUDataStore> store_;
   const std::shared_ptr<const Platform> platform_;
   const std::shared_ptr<EventLoop> worker_;
-  const std::shared_ptr<HttpClient> httpClient_;
-  const std::shared_ptr<PLUUserDefaults> userDefaults_;
-  const std::shared_ptr<const PLUAdAttributionProvider> attribution_;
-  const std::function<void(const PLUHitMap&)> sendCampaignHit_;
+  const std::shared_ptr<PLUAnalyticsPropertiesStore> propertiesStore_;
   const std::optional<PLUReachabilityApi> reachabilityApi_;
   const Tuning tuning_;
   const std::unique_ptr<PLURequestBuilder> requestBuilder_;
@@ -196,7 +178,6 @@ class PLUBatchingDispatcher final : public PLUDispatcher,
   bool hostReachable_ GUARDED_BY(mu_) = true;
 
   // Worker-loop state.
-  std::shared_ptr<PLUAnalyticsPropertiesStore> propertiesStore_;  // the shared one when not given
   PLUCollectorEndpoints endpoints_;
   std::shared_ptr<PLUReachabilityChecker> reachability_;
   bool serverBatchingDisabled_ = false;

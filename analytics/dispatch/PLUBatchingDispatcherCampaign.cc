@@ -4,11 +4,11 @@
 #include <atomic>
 #include <cmath>
 
-#include "analytics/store/PLUAnalyticsPropertiesStore.h"
-#include "analytics/dispatch/PLUBatchingDispatcher.h"
 #include "analytics/PLULog.h"
-#include "analytics/dispatch/PLUPayload.h"
 #include "analytics/PLUUserDefaults.h"
+#include "analytics/dispatch/PLUBatchingDispatcher.h"
+#include "analytics/dispatch/PLUPayload.h"
+#include "analytics/store/PLUAnalyticsPropertiesStore.h"
 #include "loomset/PLUFields.h"
 #include "loomset/platform/EventLoop.h"
 #include "loomset/platform/Platform.h"
@@ -53,7 +53,7 @@ void PLUBatchingDispatcher::checkIAdCampaignAttributionWithHitParameters(const P
 
   const std::string* source = textFor(hit, kPLUCampaignSource);
   if (source && *source == kPLUCampaignSourceIAd) return;
-  const auto provider = attribution_;
+  const auto provider = platform_->adAttribution;
   if (!provider ||
       (!provider->lookupAdConversionDetails && !provider->determineAppInstallationAttribution)) {
     logOnce(loggedNoProvider,
@@ -61,9 +61,9 @@ void PLUBatchingDispatcher::checkIAdCampaignAttributionWithHitParameters(const P
             "PLUAdAttributionProvider to enable it.");
     return;
   }
+  const auto& userDefaults = context_.userDefaults;
   const std::optional<double> firstStart =
-      userDefaults_ ? userDefaults_->doubleForKey(kPLUUserDefaultsFirstInitTimestamp)
-                    : std::nullopt;
+      userDefaults ? userDefaults->doubleForKey(kPLUUserDefaultsFirstInitTimestamp) : std::nullopt;
   if (!firstStart) {
     PLU_LOG_ERROR("iAd campaign tracking disabled because the PLU init time was not found.");
     return;
@@ -76,8 +76,8 @@ void PLUBatchingDispatcher::checkIAdCampaignAttributionWithHitParameters(const P
   const std::optional<PLUHitMap> campaignHit = plu_buildIAdCampaignHit(hit, *firstStart);
   if (!campaignHit) return;
 
-  if (userDefaults_->hasKey(kPLUUserDefaultsCampaignInfoIAd)) {
-    if (userDefaults_->boolForKey(kPLUUserDefaultsCampaignInfoIAd).value_or(false)) {
+  if (userDefaults->hasKey(kPLUUserDefaultsCampaignInfoIAd)) {
+    if (userDefaults->boolForKey(kPLUUserDefaultsCampaignInfoIAd).value_or(false)) {
       sendIAdCampaignHit(*campaignHit);
     }
     return;
@@ -100,10 +100,11 @@ void PLUBatchingDispatcher::checkIAdCampaignAttributionWithHitParameters(const P
 }
 
 void PLUBatchingDispatcher::handleCampaignResult(bool attributed, const PLUHitMap& campaignHit) {
-  if (!userDefaults_) return;
-  if (!userDefaults_->hasKey(kPLUUserDefaultsCampaignInfoIAd)) {
-    userDefaults_->setBool(attributed, kPLUUserDefaultsCampaignInfoIAd);
-    userDefaults_->synchronize();
+  const auto& userDefaults = context_.userDefaults;
+  if (!userDefaults) return;
+  if (!userDefaults->hasKey(kPLUUserDefaultsCampaignInfoIAd)) {
+    userDefaults->setBool(attributed, kPLUUserDefaultsCampaignInfoIAd);
+    userDefaults->synchronize();
   }
   if (!attributed) return;
   auto shared = std::make_shared<const PLUHitMap>(campaignHit);
@@ -114,10 +115,9 @@ void PLUBatchingDispatcher::sendIAdCampaignHit(const PLUHitMap& campaignHit) {
   const std::string* tid = textFor(campaignHit, kPLUTrackingId);
   if (!tid) return;
   if (!iAdCampaignTrackerIdCache_.insert(*tid).second) return;
-  if (!propertiesStore_) propertiesStore_ = PLUAnalyticsPropertiesStore::sharedInstance();
   if (!propertiesStore_ || !propertiesStore_->setCheckedIAdCampaignForTrackingId(*tid)) return;
   PLU_LOG_VERBOSE("Sending iAd campaign attribution.");
-  sendCampaignHit_(campaignHit);
+  if (context_.sendCampaignHit) context_.sendCampaignHit(campaignHit);
 }
 
 }  // namespace loomset

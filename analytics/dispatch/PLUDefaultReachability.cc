@@ -1,17 +1,17 @@
-// The library's reachability operations: the container half's host-route watcher, which resolves
-// the host and asks the kernel for a route to it, delivering flags on the loop it is scheduled on.
+// The library's reachability operations over the platform bundle's watchers: a watch of one host
+// makes its watcher when it is scheduled on a loop, which the watcher delivers its flags on.
 
 #include "Library/Util/platform/Mutex.h"
 #include "analytics/dispatch/PLUReachabilityChecker.h"
-#include "Library/Util/platform/HostRouteWatcher.h"
 #include "loomset/platform/EventLoop.h"
 
 namespace loomset {
 namespace {
 
-class RouteWatch final : public PLUReachabilityHandle {
+class Watch final : public PLUReachabilityHandle {
  public:
-  explicit RouteWatch(std::string host) : host_(std::move(host)) {}
+  Watch(std::string host, MOXReachabilityWatcherFactory factory)
+      : host_(std::move(host)), factory_(std::move(factory)) {}
 
   void setCallback(PLUReachabilityApi::Callback callback) {
     MutexLock lock(mu_);
@@ -20,15 +20,19 @@ class RouteWatch final : public PLUReachabilityHandle {
 
   bool schedule(const std::shared_ptr<EventLoop>& loop) {
     MutexLock lock(mu_);
-    if (watcher_ || !callback_) return false;
-    auto watcher = std::make_unique<HostRouteWatcher>(host_, loop);
-    if (!watcher->start(callback_)) return false;
+    if (watcher_ || !callback_ || !factory_) return false;
+    auto watcher = factory_(host_, loop);
+    if (!watcher) return false;
+    if (!watcher->start(callback_)) {
+      watcher->stop();
+      return false;
+    }
     watcher_ = std::move(watcher);
     return true;
   }
 
   void unschedule() {
-    std::unique_ptr<HostRouteWatcher> watcher;
+    std::unique_ptr<MOXReachabilityWatcher> watcher;
     {
       MutexLock lock(mu_);
       watcher = std::move(watcher_);
@@ -38,21 +42,22 @@ class RouteWatch final : public PLUReachabilityHandle {
 
  private:
   const std::string host_;
+  const MOXReachabilityWatcherFactory factory_;
   Mutex mu_;
   PLUReachabilityApi::Callback callback_ GUARDED_BY(mu_);
-  std::unique_ptr<HostRouteWatcher> watcher_ GUARDED_BY(mu_);
+  std::unique_ptr<MOXReachabilityWatcher> watcher_ GUARDED_BY(mu_);
 };
 
-std::shared_ptr<RouteWatch> asWatch(const PLUReachabilityApi::Handle& handle) {
-  return std::dynamic_pointer_cast<RouteWatch>(handle);
+std::shared_ptr<Watch> asWatch(const PLUReachabilityApi::Handle& handle) {
+  return std::dynamic_pointer_cast<Watch>(handle);
 }
 
 }  // namespace
 
-const PLUReachabilityApi& kDefaultReachabilityApi() {
-  static const PLUReachabilityApi api{
-      [](const std::string& host) -> PLUReachabilityApi::Handle {
-        return std::make_shared<RouteWatch>(host);
+PLUReachabilityApi plu_reachabilityApiOverWatchers(MOXReachabilityWatcherFactory factory) {
+  return PLUReachabilityApi{
+      [factory = std::move(factory)](const std::string& host) -> PLUReachabilityApi::Handle {
+        return std::make_shared<Watch>(host, factory);
       },
       [](const PLUReachabilityApi::Handle& handle, PLUReachabilityApi::Callback callback) {
         auto watch = asWatch(handle);
@@ -74,7 +79,6 @@ const PLUReachabilityApi& kDefaultReachabilityApi() {
         if (auto watch = asWatch(handle)) watch->unschedule();
       },
   };
-  return api;
 }
 
 }  // namespace loomset

@@ -12,8 +12,15 @@ std::optional<PLUHitMap> plu_buildHitForStorage(PLUTrackerModel& model, bool opt
   return hit;
 }
 
-std::shared_ptr<PLUDispatcher> plu_createDefaultDispatcher(std::string* error) {
-  auto dispatcher = PLUBatchingDispatcher::dispatcher();
+std::shared_ptr<PLUDispatcher> plu_createDefaultDispatcher(const PLUContext& context,
+                                                           std::string* error) {
+  PLUBatchingDispatcher::Options options;
+  options.context = context.completed();
+  if (!options.context.hitStore) {
+    options.context.hitStore =
+        PLUDataStore::create(options.context.platform, options.context.worker);
+  }
+  auto dispatcher = PLUBatchingDispatcher::create(std::move(options));
   if (!dispatcher && error) *error = "no hit store is available";
   return dispatcher;
 }

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "analytics/PLUContext.h"
 #include "analytics/model/PLUClientProperties.h"
 #include "analytics/model/PLUTrackerModel.h"
 #include "loomset/PLUHitMap.h"
@@ -45,9 +46,13 @@ class PLUDispatcher {
 // nothing that its sample rate leaves out. Otherwise the built map.
 std::optional<PLUHitMap> plu_buildHitForStorage(PLUTrackerModel& model, bool optOut);
 
-// Creates the dispatcher of a new facade; null with `error` set when it cannot.
-using PLUDispatcherFactory = std::function<std::shared_ptr<PLUDispatcher>(std::string* error)>;
-// The library's own dispatcher wiring.
-std::shared_ptr<PLUDispatcher> plu_createDefaultDispatcher(std::string* error);
+// Creates the dispatcher of a facade from the facade's context; null with `error` set when it
+// cannot.
+using PLUDispatcherFactory =
+    std::function<std::shared_ptr<PLUDispatcher>(const PLUContext& context, std::string* error)>;
+// The library's own dispatcher wiring: a batching dispatcher over a new hit store and the
+// context's properties store, on the context's worker.
+std::shared_ptr<PLUDispatcher> plu_createDefaultDispatcher(const PLUContext& context,
+                                                           std::string* error);
 
 }  // namespace loomset

@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "Library/Util/http/HttpClient.h"
 #include "loomset/platform/DeviceInfo.h"
+#include "loomset/platform/HttpClient.h"
 
 namespace loomset {
 

@@ -37,18 +37,25 @@ std::int32_t PLUReachabilityChecker::statusForFlags(std::uint32_t flags) {
 }
 
 std::shared_ptr<PLUReachabilityChecker> PLUReachabilityChecker::create(
-    std::weak_ptr<PLUReachabilityDelegate> delegate, const std::string& host) {
+    std::weak_ptr<PLUReachabilityDelegate> delegate, const std::string& host,
+    std::shared_ptr<const Platform> platform) {
   if (host.empty()) {
     PLU_LOG_ERROR("Invalid host specified.");
     return nullptr;
   }
-  return std::make_shared<PLUReachabilityChecker>(Passkey(), std::move(delegate), host);
+  if (!platform) platform = Platform::current();
+  return std::make_shared<PLUReachabilityChecker>(Passkey(), std::move(delegate), host,
+                                                  std::move(platform));
 }
 
 PLUReachabilityChecker::PLUReachabilityChecker(Passkey,
                                                std::weak_ptr<PLUReachabilityDelegate> delegate,
-                                               std::string host)
-    : host_(std::move(host)), delegate_(std::move(delegate)), api_(kDefaultReachabilityApi()) {}
+                                               std::string host,
+                                               std::shared_ptr<const Platform> platform)
+    : host_(std::move(host)),
+      platform_(std::move(platform)),
+      delegate_(std::move(delegate)),
+      api_(plu_reachabilityApiOverWatchers(platform_->reachability)) {}
 
 PLUReachabilityChecker::~PLUReachabilityChecker() {
   setDelegate({});
@@ -58,7 +65,7 @@ PLUReachabilityChecker::~PLUReachabilityChecker() {
 bool PLUReachabilityChecker::start() {
   MutexLock lock(mu_);
   if (handle_) return true;
-  std::shared_ptr<EventLoop> loop = Platform::current()->mainLoop;
+  std::shared_ptr<EventLoop> loop = platform_->mainLoop;
   if (!loop || !api_.createWithName) return false;
   PLUReachabilityApi::Handle handle = api_.createWithName(host_);
   if (!handle) return false;

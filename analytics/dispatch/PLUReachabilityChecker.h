@@ -1,10 +1,10 @@
 // Watches whether the collection host can be reached, so the dispatcher sends only when it can.
 // The platform operations (create a watch for a host, set its callback, schedule it on a loop,
-// unschedule, release) form a replaceable table; the default one observes the host for real, and
-// tests drive `reachabilityFlagsChanged` directly.
+// unschedule, release) form a replaceable table; the default one is made over the reachability
+// watchers of the platform bundle, and tests drive `reachabilityFlagsChanged` directly.
 //
-// Threads: start, stop and the setters from any thread. Flag changes arrive on the platform's
-// main loop, and the delegate is told there.
+// Threads: start, stop and the setters from any thread. Flag changes arrive on the bundle's main
+// loop, and the delegate is told there.
 #pragma once
 
 #include <cstdint>
@@ -13,10 +13,12 @@
 #include <string>
 
 #include "Library/Util/platform/Mutex.h"
+#include "loomset/platform/ReachabilityWatcher.h"
 
 namespace loomset {
 
 class EventLoop;
+struct Platform;
 class PLUReachabilityChecker;
 
 // The platform's reachability flag bits.
@@ -62,18 +64,21 @@ struct PLUReachabilityApi {
   std::function<void(const Handle&)> release;
 };
 
-// The library's own table: a watch that resolves the host and checks for a route to it, reporting
-// the first result and every change on the loop it is scheduled on.
-const PLUReachabilityApi& kDefaultReachabilityApi();
+// The table over a factory of the platform's watchers (by default host-route watchers, which
+// resolve the host and check for a route to it): each watch reports the first result and every
+// change on the loop it is scheduled on.
+PLUReachabilityApi plu_reachabilityApiOverWatchers(MOXReachabilityWatcherFactory factory);
 
 class PLUReachabilityChecker : public std::enable_shared_from_this<PLUReachabilityChecker> {
  public:
-  // Null, with the error "Invalid host specified." logged, for an empty host.
+  // Null, with the error "Invalid host specified." logged, for an empty host. Watches with the
+  // platform bundle's watchers and delivers on its main loop (the bundle in force when null).
   static std::shared_ptr<PLUReachabilityChecker> create(
-      std::weak_ptr<PLUReachabilityDelegate> delegate, const std::string& host);
+      std::weak_ptr<PLUReachabilityDelegate> delegate, const std::string& host,
+      std::shared_ptr<const Platform> platform = nullptr);
   ~PLUReachabilityChecker();
 
-  // True when watching (already, or from now on). Uses the platform's main loop.
+  // True when watching (already, or from now on).
   bool start();
   void stop();
   bool isActive() const;
@@ -94,11 +99,12 @@ class PLUReachabilityChecker : public std::enable_shared_from_this<PLUReachabili
     Passkey() = default;
     friend class PLUReachabilityChecker;
   };
-  PLUReachabilityChecker(Passkey, std::weak_ptr<PLUReachabilityDelegate> delegate,
-                         std::string host);
+  PLUReachabilityChecker(Passkey, std::weak_ptr<PLUReachabilityDelegate> delegate, std::string host,
+                         std::shared_ptr<const Platform> platform);
 
  private:
   const std::string host_;
+  const std::shared_ptr<const Platform> platform_;
 
   mutable Mutex mu_;
   std::weak_ptr<PLUReachabilityDelegate> delegate_ GUARDED_BY(mu_);

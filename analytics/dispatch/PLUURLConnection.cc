@@ -1,6 +1,7 @@
 #include "analytics/dispatch/PLUURLConnection.h"
 
 #include "loomset/platform/EventLoop.h"
+#include "loomset/platform/Platform.h"
 
 namespace loomset {
 namespace {
@@ -23,7 +24,7 @@ bool PLUURLConnection::dryRun() {
 std::shared_ptr<PLUURLConnection> PLUURLConnection::create(
     HttpRequest request, std::shared_ptr<EventLoop> completionQueue, Completion completion,
     std::shared_ptr<HttpClient> client) {
-  if (!client) client = HttpClient::shared();
+  if (!client) client = Platform::current()->http;
   return std::make_shared<PLUURLConnection>(Passkey(), std::move(request),
                                             std::move(completionQueue), std::move(completion),
                                             std::move(client));

@@ -18,7 +18,7 @@
 #include <string>
 
 #include "Library/Util/platform/Mutex.h"
-#include "Library/Util/http/HttpClient.h"
+#include "loomset/platform/HttpClient.h"
 
 namespace loomset {
 
@@ -38,7 +38,8 @@ class PLUURLConnection : public std::enable_shared_from_this<PLUURLConnection> {
   static void setDryRun(bool dryRun);
   static bool dryRun();
 
-  // The request is copied; nothing is sent before `start`. A null client uses the shared one.
+  // The request is copied; nothing is sent before `start`. A null client uses the one of the
+  // platform bundle in force.
   static std::shared_ptr<PLUURLConnection> create(HttpRequest request,
                                                   std::shared_ptr<EventLoop> completionQueue,
                                                   Completion completion,

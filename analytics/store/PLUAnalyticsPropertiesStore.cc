@@ -5,10 +5,8 @@
 #include <utility>
 
 #include "Library/Util/platform/Mutex.h"
-#include "Library/Util/platform/NoDestructor.h"
 #include "analytics/PLULog.h"
 #include "analytics/store/PLUSqlStore.h"
-#include "loomset/PLU.h"
 #include "loomset/PLUFields.h"
 #include "loomset/platform/Clock.h"
 #include "loomset/platform/EventLoop.h"
@@ -56,16 +54,6 @@ std::string buildUpsertSql() {
   return closeList(sql, ");");
 }
 
-struct SharedSlot {
-  Mutex mu;
-  std::shared_ptr<PLUAnalyticsPropertiesStore> store GUARDED_BY(mu);
-};
-
-SharedSlot& sharedSlot() {
-  static NoDestructor<SharedSlot> slot;
-  return *slot;
-}
-
 }  // namespace
 
 // Lets the open-database observer reach its store only while the store exists. Recursive: the
@@ -75,14 +63,15 @@ struct PLUAnalyticsPropertiesStore::ObserverTarget {
   PLUAnalyticsPropertiesStore* store GUARDED_BY(mu) = nullptr;
 };
 
-std::shared_ptr<PLUAnalyticsPropertiesStore> PLUAnalyticsPropertiesStore::sharedInstance() {
-  const auto sqlStore = PLUSqlStore::sharedInstance();
-  auto& slot = sharedSlot();
-  MutexLock lock(slot.mu);
-  if (!slot.store || slot.store->sqlStore() != sqlStore) {
-    slot.store = std::make_shared<PLUAnalyticsPropertiesStore>(sqlStore, nullptr, PLU::thread());
+std::shared_ptr<PLUAnalyticsPropertiesStore> PLUAnalyticsPropertiesStore::forPlatform(
+    const std::shared_ptr<const Platform>& platform, std::shared_ptr<EventLoop> worker) {
+  std::shared_ptr<PLUSqlStore> sqlStore;
+  if (!platform->directories.root().empty()) {
+    sqlStore = PLUSqlStore::create(kPLUSqlStoreDatabaseName,
+                                   platform->directories.libraryDirectory(), platform->fileSystem);
   }
-  return slot.store;
+  return std::make_shared<PLUAnalyticsPropertiesStore>(std::move(sqlStore), platform->clock,
+                                                       std::move(worker));
 }
 
 PLUAnalyticsPropertiesStore::PLUAnalyticsPropertiesStore(std::shared_ptr<PLUSqlStore> sqlStore,

@@ -19,6 +19,7 @@ namespace loomset {
 class Clock;
 class EventLoop;
 class PLUSqlStore;
+struct Platform;
 
 // One row of "properties". A field read back from a damaged row, or left out by a caller, is
 // absent, and a record with an absent field is not written.
@@ -34,8 +35,11 @@ class PLUAnalyticsPropertiesStore {
  public:
   static constexpr std::int64_t kStorageLimit = 1000;
 
-  // The one store over `PLUSqlStore::sharedInstance()` (made again with it).
-  static std::shared_ptr<PLUAnalyticsPropertiesStore> sharedInstance();
+  // A store over "kestrel-aux-v4.sql" in `platform`'s Library directory (over no SQL store
+  // without a data directory), on the platform's clock and file system, grouping writes on
+  // `worker`.
+  static std::shared_ptr<PLUAnalyticsPropertiesStore> forPlatform(
+      const std::shared_ptr<const Platform>& platform, std::shared_ptr<EventLoop> worker);
 
   // A null SQL store (no data directory) makes every operation fail with "Failed to open
   // database". `clock` defaults to the platform bundle's clock in force at each write.

@@ -5,11 +5,9 @@
 #include <exception>
 #include <utility>
 
-#include "Library/Util/platform/FileUtil.h"
 #include "Library/Util/platform/NoDestructor.h"
-#include "analytics/store/PLUDataStoreImpl.h"
 #include "analytics/PLULog.h"
-#include "loomset/PLU.h"
+#include "analytics/store/PLUDataStoreImpl.h"
 #include "loomset/platform/EventLoop.h"
 #include "loomset/platform/Platform.h"
 
@@ -53,14 +51,10 @@ PLUError errorFromException(const std::string& description) {
 
 }  // namespace
 
-std::shared_ptr<PLUDataStore> PLUDataStore::dataStore() {
-  return create(Platform::current(), thread());
-}
-
 std::shared_ptr<PLUDataStore> PLUDataStore::create(std::shared_ptr<const Platform> platform,
                                                    std::shared_ptr<EventLoop> worker) {
   if (!platform) platform = Platform::current();
-  if (!worker) worker = thread();
+  if (!worker) worker = platform->analyticsWorker;
   std::shared_ptr<PLUDataStore> store(new PLUDataStore(std::move(platform), std::move(worker)));
   registerStore(store);
   return store;
@@ -245,10 +239,6 @@ std::string PLUDataStore::databaseFullPath(const Platform& platform, const std::
 
 std::string PLUDataStore::databaseFullURL(const Platform& platform, const std::string& fileName) {
   return "file://" + databaseFullPath(platform, fileName);
-}
-
-std::shared_ptr<EventLoop> PLUDataStore::thread() {
-  return PLU::thread();
 }
 
 void PLUDataStore::saveAllStores() {

@@ -8,10 +8,11 @@
 // properties through `PLUClientProperties`.
 //
 // Like an object-store context, inserts are visible to fetches at once and become durable on
-// `save`. Every operation runs on the analytics worker thread (`PLU::thread()`, or the loop given
-// at creation); callers on other threads block until it is done, and calls made on the worker
-// thread itself run inline. Property setters update the cached value at once and write it on the
-// worker thread without waiting.
+// `save`. Every operation runs on the analytics worker thread (the loop given at creation, by
+// default the platform bundle's "PLUThread"); callers on other threads block until it is done, and
+// calls made on the worker thread itself run inline. Directories are made, and damaged files
+// removed, through the bundle's file system. Property setters update the cached value at once and
+// write it on the worker thread without waiting.
 //
 // Threads: every operation may be called from any thread.
 #pragma once
@@ -64,13 +65,12 @@ class PLUDataStore final : public PLUClientProperties,
   // Legacy hits at least this old are removed when the store is set up.
   static constexpr double kLegacyHitMaxAgeSeconds = 2592000.0;
 
-  // A new store over the platform bundle in force, working on `PLU::thread()`. Each call creates
-  // a store; set-up starts on the worker thread at once without waiting.
-  static std::shared_ptr<PLUDataStore> dataStore();
-  // A store over `platform`'s Library directory (an empty data root keeps hits in memory only),
-  // working on `worker`.
+  // A new store over `platform`'s Library directory (an empty data root keeps hits in memory
+  // only), working on `worker` (the platform's analytics worker when null). Each call creates a
+  // store; set-up starts on the worker thread at once without waiting. A null platform stands
+  // for the bundle in force.
   static std::shared_ptr<PLUDataStore> create(std::shared_ptr<const Platform> platform,
-                                              std::shared_ptr<EventLoop> worker);
+                                              std::shared_ptr<EventLoop> worker = nullptr);
 
   // Saves pending changes and closes the files (waiting for the worker thread).
   ~PLUDataStore() override;
@@ -123,8 +123,6 @@ class PLUDataStore final : public PLUClientProperties,
   static std::string databaseFullPath(const Platform& platform, const std::string& fileName);
   // The same, as a "file://" URL.
   static std::string databaseFullURL(const Platform& platform, const std::string& fileName);
-  // The worker thread of stores made by `dataStore()`.
-  static std::shared_ptr<EventLoop> thread();
 
   // Saves every live store (errors ignored): the application will resign active or terminate.
   static void saveAllStores();

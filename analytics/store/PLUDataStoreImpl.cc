@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <exception>
 
-#include "Library/Util/platform/FileUtil.h"
 #include "analytics/PLULog.h"
 #include "analytics/store/PLUStoredHitCodec.h"
 #include "loomset/PLUFields.h"
@@ -47,10 +46,12 @@ std::string describeOpenError(const PLUStoreDatabase::OpenError& error) {
          " Code=" + std::to_string(error.code) + " \"" + error.detail + "\"";
 }
 
-// A file that another process holds locked is not damaged: it must not be deleted.
+// Only a file that SQLite finds damaged, that is no database, or that lacks the store's tables is
+// replaced. A full disk, an I/O error, a refused open or a lock held by another process say
+// nothing about the file, and deleting it would lose every hit and the client id it holds.
 bool mayBeDamaged(const PLUStoreDatabase::OpenError& error) {
   const int primary = error.code & 0xFF;
-  return primary != SQLITE_BUSY && primary != SQLITE_LOCKED;
+  return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB || primary == SQLITE_SCHEMA;
 }
 
 void logDatastoreError(const std::exception& e) {
@@ -71,7 +72,7 @@ std::unique_ptr<PLUStoreDatabase> PLUDataStore::Impl::openStoreFile(
   std::string path = ":memory:";
   std::string url = path;
   if (!platform_->directories.root().empty()) {
-    FileUtil::createDirectories(platform_->directories.libraryDirectory());
+    platform_->fileSystem->createDirectories(platform_->directories.libraryDirectory());
     path = databaseFullPath(*platform_, fileName);
     url = databaseFullURL(*platform_, fileName);
   }
@@ -79,7 +80,7 @@ std::unique_ptr<PLUStoreDatabase> PLUDataStore::Impl::openStoreFile(
   auto db = PLUStoreDatabase::open(path, schema, columns, &error);
   if (db) return db;
   if (mayBeDamaged(error)) {
-    PLUStoreDatabase::removeFiles(path);
+    PLUStoreDatabase::removeFiles(*platform_->fileSystem, path);
     PLU_LOG_WARNING("Corrupted database with URL " + url + ": " + describeOpenError(error));
     error = {};
     db = PLUStoreDatabase::open(path, schema, columns, &error);

@@ -1,19 +1,12 @@
 #include "analytics/store/PLUSqlStore.h"
 
-#include <fcntl.h>
-#include <linux/fs.h>
 #include <sqlite3.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 #include <utility>
 #include <vector>
 
 #include "Library/Util/platform/Mutex.h"
-#include "Library/Util/platform/FileUtil.h"
 #include "Library/Util/platform/NoDestructor.h"
 #include "analytics/PLULog.h"
 #include "analytics/store/PLUStoreDatabase.h"
@@ -45,22 +38,6 @@ SharedSlot& sharedSlot() {
   return *slot;
 }
 
-// File systems without inode flags answer one of these; their files are never immutable.
-bool flagsUnsupported(int error) {
-  return error == ENOTTY || error == EOPNOTSUPP || error == EINVAL || error == ENOSYS;
-}
-
-// Opens the file for the flag ioctls, which need no write access.
-int openForFlags(const std::string& path, std::string* error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0 && error) *error = std::strerror(errno);
-  return fd;
-}
-
-std::string describeErrno(int error) {
-  return std::strerror(error);
-}
-
 }  // namespace
 
 std::string PLUSqlStore::databaseDirectoryPath() {
@@ -85,7 +62,8 @@ std::shared_ptr<PLUSqlStore> PLUSqlStore::create(const std::string& databaseName
 }
 
 std::shared_ptr<PLUSqlStore> PLUSqlStore::create(const std::string& databaseName,
-                                                 const std::string& directory) {
+                                                 const std::string& directory,
+                                                 std::shared_ptr<FileSystem> fileSystem) {
   if (databaseName.empty()) {
     PLU_LOG_ERROR("Received empty database name");
     return nullptr;
@@ -94,20 +72,24 @@ std::shared_ptr<PLUSqlStore> PLUSqlStore::create(const std::string& databaseName
     PLU_LOG_ERROR("Received empty database path");
     return nullptr;
   }
+  if (!fileSystem) fileSystem = Platform::current()->fileSystem;
   return std::shared_ptr<PLUSqlStore>(
-      new PLUSqlStore(databaseName, directory + "/" + databaseName));
+      new PLUSqlStore(databaseName, directory + "/" + databaseName, std::move(fileSystem)));
 }
 
-PLUSqlStore::PLUSqlStore(std::string databaseName, std::string databasePath)
-    : databaseName_(std::move(databaseName)), databasePath_(std::move(databasePath)) {}
+PLUSqlStore::PLUSqlStore(std::string databaseName, std::string databasePath,
+                         std::shared_ptr<FileSystem> fileSystem)
+    : databaseName_(std::move(databaseName)),
+      databasePath_(std::move(databasePath)),
+      fileSystem_(std::move(fileSystem)) {}
 
 PLUSqlStore::~PLUSqlStore() {
   closeDatabase();
 }
 
 bool PLUSqlStore::ensureOpenDatabase() {
-  if (database_) {
-    if (FileUtil::exists(databasePath_)) return true;
+  if (database_.isOpen()) {
+    if (fileSystem_->exists(databasePath_)) return true;
     // The file went away underneath the connection: start over with a new one.
     closeDatabase();
   }
@@ -117,8 +99,8 @@ bool PLUSqlStore::ensureOpenDatabase() {
 }
 
 bool PLUSqlStore::openAndValidateDatabase() {
-  if (database_) closeDatabase();
-  if (FileUtil::exists(databasePath_)) {
+  if (database_.isOpen()) closeDatabase();
+  if (fileSystem_->exists(databasePath_)) {
     std::string error;
     const bool immutable = isFileImmutable(databasePath_, &error);
     if (!error.empty()) {
@@ -130,57 +112,47 @@ bool PLUSqlStore::openAndValidateDatabase() {
       return false;
     }
   } else {
-    FileUtil::createDirectories(databasePath_.substr(0, databasePath_.rfind('/')));
+    fileSystem_->createDirectories(databasePath_.substr(0, databasePath_.rfind('/')));
   }
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(databasePath_.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                      nullptr) != SQLITE_OK) {
+  if (!database_.open(databasePath_).ok()) {
     PLU_LOG_ERROR("Failed to open database");
-    sqlite3_close(db);
     return false;
   }
-  database_ = db;
-  sqlite3_stmt* check = nullptr;
-  if (sqlite3_prepare_v2(database_, "PRAGMA quick_check", -1, &check, nullptr) != SQLITE_OK) {
+  SqliteStatus status;
+  SqliteStatement check = database_.prepare("PRAGMA quick_check", &status);
+  if (!status.ok()) {
     PLU_LOG_ERROR("Failed to construct 'quick check' sql statement");
-    sqlite3_finalize(check);
     closeDatabase();
     return false;
   }
   bool valid = false;
-  if (sqlite3_step(check) == SQLITE_ROW && sqlite3_column_count(check) == 1) {
-    const auto* text = sqlite3_column_text(check, 0);
-    valid = text && std::strcmp(reinterpret_cast<const char*>(text), "ok") == 0;
+  if (check.step().isRow() && check.columnCount() == 1) {
+    valid = !check.isNull(0) && check.columnText(0) == "ok";
   }
-  sqlite3_finalize(check);
+  check.finalize();
   if (!valid) {
     closeDatabase();
     return false;
   }
   // Every hit updates its tracking id's record: a write-ahead log commits that with one append
   // instead of a wait for the disk. Committed records survive a crash of the process.
-  sqlite3_exec(database_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr,
-               nullptr);
+  database_.execute("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
   postDidOpenDatabase();
   return true;
 }
 
 void PLUSqlStore::closeDatabase() {
   finalizeAndClearStatements();
-  if (!database_) return;
-  if (sqlite3_close(database_) != SQLITE_OK) {
-    PLU_LOG_ERROR("Failed to close database: " + errorMessage().value_or(""));
-    // Statements the caller still holds keep it alive; it closes when they are finalized.
-    sqlite3_close_v2(database_);
-  }
-  database_ = nullptr;
+  // Statements the caller still holds keep a failed close alive until they are finalized.
+  const SqliteStatus status = database_.close();
+  if (!status.ok()) PLU_LOG_ERROR("Failed to close database: " + status.message());
 }
 
 bool PLUSqlStore::closeAndDeleteDatabase() {
   closeDatabase();
-  if (!FileUtil::exists(databasePath_)) return true;
+  if (!fileSystem_->exists(databasePath_)) return true;
   clearFileImmutable(databasePath_);
-  if (!PLUStoreDatabase::removeFiles(databasePath_)) {
+  if (!PLUStoreDatabase::removeFiles(*fileSystem_, databasePath_)) {
     PLU_LOG_ERROR("Failed to delete database: " + databasePath_);
     return false;
   }
@@ -192,20 +164,20 @@ bool PLUSqlStore::tableExists(const std::string& name) {
     PLU_LOG_ERROR("Failed to open database");
     return false;
   }
-  sqlite3_stmt* statement =
-      statementForQuery("SELECT name FROM sqlite_master WHERE type='table' AND name=?");
+  SqliteStatement* statement =
+      cachedStatement("SELECT name FROM sqlite_master WHERE type='table' AND name=?");
   if (!statement) {
     PLU_LOG_ERROR("Failed to construct 'table exists' sql statement");
     return false;
   }
-  sqlite3_reset(statement);
-  if (sqlite3_bind_text(statement, 1, name.c_str(), -1, SQLITE_TRANSIENT) != SQLITE_OK) {
+  statement->reset();
+  if (!statement->bindText(1, name).ok()) {
     PLU_LOG_ERROR("Failed to bind 'tableName' parameter");
     return false;
   }
-  const bool exists = sqlite3_step(statement) == SQLITE_ROW;
-  sqlite3_reset(statement);
-  sqlite3_clear_bindings(statement);
+  const bool exists = statement->step().isRow();
+  statement->reset();
+  statement->clearBindings();
   return exists;
 }
 
@@ -219,15 +191,15 @@ bool PLUSqlStore::dropTableWithName(const std::string& name) {
     return false;
   }
   if (!tableExists(name)) return true;
-  sqlite3_stmt* statement = statementForQuery("DROP TABLE " + name);
+  SqliteStatement* statement = cachedStatement("DROP TABLE " + name);
   if (!statement) {
     PLU_LOG_ERROR("Failed to construct 'drop table' sql statement");
     return false;
   }
   // SQLite refuses the drop while another cached statement is still active.
-  for (auto& entry : statementCache_) sqlite3_reset(entry.second);
-  const bool dropped = sqlite3_step(statement) == SQLITE_DONE;
-  sqlite3_reset(statement);
+  for (auto& entry : statementCache_) entry.second.reset();
+  const bool dropped = statement->step().isDone();
+  statement->reset();
   return dropped;
 }
 
@@ -244,24 +216,24 @@ std::int64_t PLUSqlStore::rowCountForTableWithName(const std::string& name) {
     PLU_LOG_ERROR("Table does not exist: " + name);
     return 0;
   }
-  sqlite3_stmt* statement = statementForQuery("SELECT count(*) from " + name + ";");
+  SqliteStatement* statement = cachedStatement("SELECT count(*) from " + name + ";");
   if (!statement) {
     PLU_LOG_ERROR("Failed to construct 'count' sql statement");
     return 0;
   }
-  sqlite3_reset(statement);
+  statement->reset();
   std::int64_t count = 0;
-  if (sqlite3_step(statement) == SQLITE_ROW) {
-    count = sqlite3_column_int64(statement, 0);
+  if (statement->step().isRow()) {
+    count = statement->columnInt64(0);
   } else {
     PLU_LOG_ERROR("Failed to count rows from database: " + errorMessage().value_or(""));
   }
-  sqlite3_reset(statement);
+  statement->reset();
   return count;
 }
 
 sqlite3_stmt* PLUSqlStore::prepareSql(const std::string& sql) {
-  if (!database_) {
+  if (!database_.isOpen()) {
     PLU_LOG_ERROR("Failed to open database");
     return nullptr;
   }
@@ -269,14 +241,13 @@ sqlite3_stmt* PLUSqlStore::prepareSql(const std::string& sql) {
     PLU_LOG_ERROR("Received empty sql string");
     return nullptr;
   }
-  sqlite3_stmt* statement = nullptr;
-  if (sqlite3_prepare_v2(database_, sql.c_str(), static_cast<int>(sql.size()), &statement,
-                         nullptr) != SQLITE_OK) {
-    PLU_LOG_ERROR("Failed to prepare sql statement: " + errorMessage().value_or(""));
-    sqlite3_finalize(statement);
+  SqliteStatus status;
+  SqliteStatement statement = database_.prepare(sql, &status);
+  if (!status.ok()) {
+    PLU_LOG_ERROR("Failed to prepare sql statement: " + status.message());
     return nullptr;
   }
-  return statement;
+  return statement.release();
 }
 
 int PLUSqlStore::executeSql(const std::string& sql) {
@@ -288,36 +259,39 @@ int PLUSqlStore::executeSql(const std::string& sql) {
     PLU_LOG_ERROR("Failed to open database");
     return SQLITE_ERROR;
   }
-  sqlite3_stmt* statement = prepareSql(sql);
+  SqliteStatement statement(prepareSql(sql));
   if (!statement) {
     PLU_LOG_ERROR("Failed to construct sql statement: " + sql);
     return SQLITE_ERROR;
   }
-  const int rc = sqlite3_step(statement);
-  sqlite3_finalize(statement);
-  return rc;
+  return statement.step().code();
 }
 
-sqlite3_stmt* PLUSqlStore::statementForQuery(const std::string& sql) {
+SqliteStatement* PLUSqlStore::cachedStatement(const std::string& sql) {
   const auto it = statementCache_.find(sql);
-  if (it != statementCache_.end() && database_) return it->second;
+  if (it != statementCache_.end() && database_.isOpen()) return &it->second;
   if (!ensureOpenDatabase()) {
     PLU_LOG_ERROR("Failed to open database");
     return nullptr;
   }
   sqlite3_stmt* statement = prepareSql(sql);
-  if (statement) setStatement(statement, sql);
-  return statement;
+  if (!statement) return nullptr;
+  setStatement(statement, sql);
+  return &statementCache_.at(sql);
+}
+
+sqlite3_stmt* PLUSqlStore::statementForQuery(const std::string& sql) {
+  SqliteStatement* statement = cachedStatement(sql);
+  return statement ? statement->handle() : nullptr;
 }
 
 void PLUSqlStore::setStatement(sqlite3_stmt* statement, const std::string& sql) {
   const auto it = statementCache_.find(sql);
   if (it != statementCache_.end()) {
-    if (it->second == statement) return;
-    sqlite3_finalize(it->second);
-    statementCache_.erase(it);
+    if (it->second.handle() == statement) return;
+    statementCache_.erase(it);  // finalizes the one cached before
   }
-  if (statement) statementCache_.emplace(sql, statement);
+  if (statement) statementCache_.emplace(sql, SqliteStatement(statement));
 }
 
 void PLUSqlStore::removeStatementForQuery(const std::string& sql) {
@@ -325,13 +299,12 @@ void PLUSqlStore::removeStatementForQuery(const std::string& sql) {
 }
 
 void PLUSqlStore::finalizeAndClearStatements() {
-  for (auto& entry : statementCache_) sqlite3_finalize(entry.second);
   statementCache_.clear();
 }
 
 std::optional<std::string> PLUSqlStore::errorMessage() const {
-  if (!database_) return std::nullopt;
-  return std::string(sqlite3_errmsg(database_));
+  if (!database_.isOpen()) return std::nullopt;
+  return database_.errorMessage();
 }
 
 std::shared_ptr<void> PLUSqlStore::addDidOpenDatabaseObserver(OpenObserver observer) {
@@ -366,43 +339,11 @@ void PLUSqlStore::postDidOpenDatabase() {
 }
 
 bool PLUSqlStore::isFileImmutable(const std::string& path, std::string* error) {
-  struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0) {
-    if (error) *error = describeErrno(errno);
-    return false;
-  }
-  if (!S_ISREG(info.st_mode)) return false;
-  const int fd = openForFlags(path, error);
-  if (fd < 0) return false;
-  int flags = 0;
-  bool immutable = false;
-  if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
-    immutable = (flags & FS_IMMUTABLE_FL) != 0;
-  } else if (!flagsUnsupported(errno) && error) {
-    *error = describeErrno(errno);
-  }
-  ::close(fd);
-  return immutable;
+  return fileSystem_->isImmutable(path, error);
 }
 
 bool PLUSqlStore::clearFileImmutable(const std::string& path, std::string* error) {
-  const int fd = openForFlags(path, error);
-  if (fd < 0) return false;
-  int flags = 0;
-  bool cleared = true;
-  if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) {
-    cleared = flagsUnsupported(errno);
-    if (!cleared && error) *error = describeErrno(errno);
-  } else if (flags & FS_IMMUTABLE_FL) {
-    flags &= ~FS_IMMUTABLE_FL;
-    // Needs the right to change inode flags (CAP_LINUX_IMMUTABLE); without it this fails.
-    if (::ioctl(fd, FS_IOC_SETFLAGS, &flags) != 0) {
-      cleared = false;
-      if (error) *error = describeErrno(errno);
-    }
-  }
-  ::close(fd);
-  return cleared;
+  return fileSystem_->clearImmutable(path, error);
 }
 
 }  // namespace loomset

@@ -6,6 +6,9 @@
 // the observers registered with `addDidOpenDatabaseObserver` (the properties store creates or
 // validates its table there).
 //
+// The file checks, the directory creation and the removal of damaged files go through the file
+// system the store was made with; SQLite opens the database file itself.
+//
 // Threads: a store takes no lock; its callers serialise access (the properties store uses it on
 // the analytics worker thread only). `sharedInstance` and the observer registry are safe from any
 // thread. Statements returned by `statementForQuery` belong to the cache; those returned by
@@ -19,10 +22,15 @@
 #include <optional>
 #include <string>
 
+#include "Library/Util/sqlite/SqliteDatabase.h"
+#include "Library/Util/sqlite/SqliteStatement.h"
+
 struct sqlite3;
 struct sqlite3_stmt;
 
 namespace loomset {
+
+class FileSystem;
 
 inline constexpr const char* kPLUSqlStoreDatabaseName = "kestrel-aux-v4.sql";
 
@@ -38,9 +46,11 @@ class PLUSqlStore {
   static std::string databaseDirectoryPath();
 
   // Null, with an error logged, for an empty name or an empty resulting path. Nothing is opened.
+  // Without a file system, the one of the platform bundle in force.
   static std::shared_ptr<PLUSqlStore> create(const std::string& databaseName);
   static std::shared_ptr<PLUSqlStore> create(const std::string& databaseName,
-                                             const std::string& directory);
+                                             const std::string& directory,
+                                             std::shared_ptr<FileSystem> fileSystem = nullptr);
   ~PLUSqlStore();
   PLUSqlStore(const PLUSqlStore&) = delete;
   PLUSqlStore& operator=(const PLUSqlStore&) = delete;
@@ -48,7 +58,7 @@ class PLUSqlStore {
   const std::string& databaseName() const { return databaseName_; }
   const std::string& databasePath() const { return databasePath_; }
   // The open connection, or null.
-  sqlite3* database() const { return database_; }
+  sqlite3* database() const { return database_.handle(); }
 
   // True with an open, valid connection afterwards. A file that fails validation is deleted and
   // created anew once.
@@ -83,19 +93,25 @@ class PLUSqlStore {
   // the store that did.
   static std::shared_ptr<void> addDidOpenDatabaseObserver(OpenObserver observer);
 
-  // Whether the file carries the immutable flag, and clearing it. On file systems without such a
-  // flag (or where it cannot be read), a file is never immutable and clearing succeeds.
-  static bool isFileImmutable(const std::string& path, std::string* error = nullptr);
-  static bool clearFileImmutable(const std::string& path, std::string* error = nullptr);
+  // Whether the file carries the immutable flag, and clearing it, through the store's file system.
+  // On file systems without such a flag (or where it cannot be read), a file is never immutable
+  // and clearing succeeds.
+  bool isFileImmutable(const std::string& path, std::string* error = nullptr);
+  bool clearFileImmutable(const std::string& path, std::string* error = nullptr);
 
  private:
-  PLUSqlStore(std::string databaseName, std::string databasePath);
+  PLUSqlStore(std::string databaseName, std::string databasePath,
+              std::shared_ptr<FileSystem> fileSystem);
   void postDidOpenDatabase();
+  // The cached statement for the text, prepared and cached when new; null on failure.
+  SqliteStatement* cachedStatement(const std::string& sql);
 
   const std::string databaseName_;
   const std::string databasePath_;
-  sqlite3* database_ = nullptr;
-  std::map<std::string, sqlite3_stmt*> statementCache_;
+  const std::shared_ptr<FileSystem> fileSystem_;
+  SqliteDatabase database_;
+  // Declared after the connection: finalized before it closes.
+  std::map<std::string, SqliteStatement> statementCache_;
 };
 
 }  // namespace loomset

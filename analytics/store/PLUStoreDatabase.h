@@ -3,7 +3,8 @@
 // same connection see unsaved changes and nothing partial reaches the file. Statements are
 // prepared once and cached for the life of the connection.
 //
-// Failures of SQLite are thrown as `PLUStoreFailure`; the hit store turns them into errors.
+// Failures of SQLite are thrown as `PLUStoreFailure`, carrying the shared wrapper's status (code
+// and message); the hit store turns them into errors.
 //
 // Threads: not synchronised; the hit store uses it on its worker thread only.
 #pragma once
@@ -16,15 +17,20 @@
 #include <unordered_map>
 #include <vector>
 
-struct sqlite3;
-struct sqlite3_stmt;
+#include "Library/Util/sqlite/SqliteDatabase.h"
+#include "Library/Util/sqlite/SqliteStatement.h"
+#include "Library/Util/sqlite/SqliteStatus.h"
 
 namespace loomset {
+
+class FileSystem;
 
 class PLUStoreFailure : public std::runtime_error {
  public:
   PLUStoreFailure(int code, const std::string& message)
       : std::runtime_error(message), code_(code) {}
+  explicit PLUStoreFailure(const SqliteStatus& status)
+      : PLUStoreFailure(status.code(), status.message()) {}
   int code() const { return code_; }
 
  private:
@@ -34,7 +40,7 @@ class PLUStoreFailure : public std::runtime_error {
 // A cached statement in use: reset and unbound again when the scope ends.
 class PLUStoreStatement {
  public:
-  PLUStoreStatement(sqlite3* db, sqlite3_stmt* statement) : db_(db), statement_(statement) {}
+  explicit PLUStoreStatement(SqliteStatement& statement) : statement_(statement) {}
   ~PLUStoreStatement();
   PLUStoreStatement(const PLUStoreStatement&) = delete;
   PLUStoreStatement& operator=(const PLUStoreStatement&) = delete;
@@ -56,8 +62,7 @@ class PLUStoreStatement {
   std::string blob(int column) const;
 
  private:
-  sqlite3* db_;
-  sqlite3_stmt* statement_;
+  SqliteStatement& statement_;
 };
 
 class PLUStoreDatabase {
@@ -94,15 +99,16 @@ class PLUStoreDatabase {
   const std::string& path() const { return path_; }
 
   // Removes the file and the journal files SQLite keeps beside it; true when none is left.
-  static bool removeFiles(const std::string& path);
+  static bool removeFiles(FileSystem& fileSystem, const std::string& path);
 
  private:
-  PLUStoreDatabase(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
-  [[noreturn]] void fail(int code) const;
+  PLUStoreDatabase(SqliteDatabase db, std::string path)
+      : db_(std::move(db)), path_(std::move(path)) {}
 
-  sqlite3* db_;
+  // Statements are declared after the connection so that they are finalized before it closes.
+  SqliteDatabase db_;
   const std::string path_;
-  std::unordered_map<std::string, sqlite3_stmt*> statements_;
+  std::unordered_map<std::string, SqliteStatement> statements_;
 };
 
 }  // namespace loomset

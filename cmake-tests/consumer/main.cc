@@ -3,6 +3,9 @@
 #include "loomset/MOXDataLayer.h"
 #include "loomset/MOXTypes.h"
 #include "loomset/Objects.h"
+// The installed schema headers include each other under loomset/proto/ as well, so this compiles
+// with nothing on the include path but the installed include folder.
+#include "loomset/proto/resource_with_metadata.pb.h"
 
 int main() {
   using namespace loomset::obj;
@@ -11,5 +14,13 @@ int main() {
   auto value = dataLayer->get("greeting");
   const auto text = loomset::MOXTypes::objectToString(value)->text();
   std::cout << "consumer read: " << text << "\n";
-  return text == "hello" ? 0 : 1;
+
+  loomset::MOXPResourceWithMetadata stored;
+  stored.set_time_stamp(1);
+  stored.mutable_resource()->set_version("7");
+  loomset::MOXPResourceWithMetadata parsed;
+  const bool roundTrip =
+      parsed.ParseFromString(stored.SerializeAsString()) && parsed.resource().version() == "7";
+  std::cout << "consumer schema round trip: " << (roundTrip ? "ok" : "failed") << "\n";
+  return text == "hello" && roundTrip ? 0 : 1;
 }

@@ -6,6 +6,7 @@
 // evaluator may keep or change it. The answer is converted to a Value by the caller; null means
 // no value. An evaluator may throw: "_func" logs what it throws and answers the default value.
 //
+// Ownership: the runtime's "_func" implementations hold their evaluator strongly.
 // Threads: called on the thread that evaluates the macro or tag, possibly on several at once.
 #pragma once
 

@@ -112,9 +112,6 @@ class LOOMSET_EXPORT MOXDataLayer : public std::enable_shared_from_this<MOXDataL
   // A path of more than kMaxNestingDepth components is logged and gives an empty map.
   static std::shared_ptr<Dictionary> expandKey(const std::string& keyPath, const ObjectPtr& value);
 
-  // Store callback: restores saved entries, then lets waiting pushes through.
-  void onKeyValuesLoaded(const std::vector<MOXKeyValue>& keyValues);
-
   // Lifetime of an update in milliseconds, or nothing (with the log line that says why). A product
   // beyond 64 bits saturates.
   static std::optional<std::int64_t> parseLifetime(const ObjectPtr& lifetime);
@@ -126,7 +123,11 @@ class LOOMSET_EXPORT MOXDataLayer : public std::enable_shared_from_this<MOXDataL
 
  private:
   class Impl;
+  friend class MOXDataLayerCallback;
   explicit MOXDataLayer(std::shared_ptr<MOXDataLayerPersistentStore> store);
+  // Reached through the load callback the store holds: restores saved entries, then lets
+  // waiting pushes through.
+  void onKeyValuesLoaded(const std::vector<MOXKeyValue>& keyValues);
   void startLoading();
   std::unique_ptr<Impl> impl_;
 };

@@ -2,29 +2,26 @@
 // value a macro pushes to the data layer after it has been evaluated.
 //
 // Calls compare and hash by identity: they are shared by every rule that refers to them, and the
-// runtime uses them as cache keys. Two separately built calls with equal properties are different
-// calls. The properties are fixed once built, except that the runtime replaces a property by its
-// evaluated static value (`updateCacheablePropertyWithValue`).
+// runtime keeps what it learns about a call in its own tables, under the ordinal the resource
+// gave the call (MOXExpandedResource::ordinalOf). Two separately built calls with equal
+// properties are different calls.
 //
-// Threads: every operation may be called from any thread; a property replacement may run while
-// other threads read the properties.
+// Ownership: a call owns its keys and shares its Values; whoever holds the shared handle keeps
+// it alive (rules and resources do).
+//
+// Threads: immutable once built, so any thread may read it without a lock.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
-#include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "loomset/Export.h"
 #include "loomset/MOXPValue.h"
-#include "loomset/MOXParameterMap.h"
 
 namespace loomset {
 
@@ -49,36 +46,11 @@ class LOOMSET_EXPORT MOXExpandedFunctionCall {
 
   // Null when the call has no such property.
   ValuePtr propertyForKey(std::string_view key) const;
-  // A snapshot of the properties in insertion order.
-  std::vector<Property> properties() const;
-  // Appends the properties to `into` without copying keys: the views stay valid for the call's
-  // life.
-  void snapshotProperties(MOXParameterMap& into) const;
-
-  // Runtime bookkeeping: the implementation a runtime found for this call, so that later
-  // executions skip the lookup by function id and the required-keys check. `owner` and `serial`
-  // say whose implementation table the entry belongs to; an entry of another table is ignored.
-  struct Resolution {
-    const void* owner = nullptr;
-    std::uint64_t serial = 0;
-    void* implementation = nullptr;
-    bool hasRequiredKeys = false;
-    std::uint64_t keySetVersion = 0;  // set by the snapshot; a record made for an older key set
-                                      // is dropped
-  };
-  // `snapshotProperties`, and the resolution recorded last, under one lock.
-  Resolution snapshotPropertiesAndResolution(MOXParameterMap& into) const;
-  void recordResolution(const Resolution& resolution) const;
-  std::size_t propertyCount() const;
+  // The properties in insertion order. The keys stay where they are for the call's life, so
+  // views of them may be kept as long as the call is.
+  const std::vector<Property>& properties() const { return properties_; }
+  std::size_t propertyCount() const { return properties_.size(); }
   const ValuePtr& pushAfterEvaluate() const { return pushAfterEvaluate_; }
-
-  // Replaces (or adds) the Value under the key in place.
-  void updateCacheablePropertyWithValue(ValuePtr value, const std::string& key);
-
-  // Runtime bookkeeping: set once a runtime has cached a result of this call, so that lookups
-  // which cannot hit are skipped.
-  void markResultCached() const { resultCached_.store(true, std::memory_order_release); }
-  bool mayHaveCachedResult() const { return resultCached_.load(std::memory_order_acquire); }
 
   // "Properties: {...} pushAfterEvaluate: ..."
   std::string description() const;
@@ -88,40 +60,17 @@ class LOOMSET_EXPORT MOXExpandedFunctionCall {
  private:
   // Calls with many properties keep a key index so building and lookups stay linear.
   static constexpr std::size_t kIndexThreshold = 8;
-  std::ptrdiff_t findLocked(std::string_view key) const;
-  void setLocked(ValuePtr value, const std::string& key);
+  static std::vector<Property> withoutRepeatedKeys(const std::vector<Property>& properties);
 
-  struct Slot {
-    std::unique_ptr<const std::string> key;  // never moves, so views of it stay valid
-    ValuePtr value;
-  };
-  // Held only to copy or replace a few pointers, and replacements are rare, so spinning is
-  // cheaper than a mutex on the evaluation path.
-  class SpinLock {
-   public:
-    void lock() {
-      while (locked_.exchange(true, std::memory_order_acquire)) {
-        while (locked_.load(std::memory_order_relaxed)) std::this_thread::yield();
-      }
-    }
-    void unlock() { locked_.store(false, std::memory_order_release); }
-
-   private:
-    std::atomic<bool> locked_{false};
-  };
-  mutable SpinLock mu_;
-  std::vector<Slot> slots_;                                  // guarded by mu_
-  std::unordered_map<std::string_view, std::size_t> index_;  // guarded by mu_; empty when small
+  const std::vector<Property> properties_;
+  std::unordered_map<std::string_view, std::size_t> index_;  // empty when small
   const ValuePtr pushAfterEvaluate_;
-  mutable std::atomic<bool> resultCached_{false};
-  mutable Resolution resolution_;    // guarded by mu_; reset when a key is added
-  std::uint64_t keySetVersion_ = 0;  // guarded by mu_; counts added keys
 };
 
 using MOXExpandedFunctionCallPtr = std::shared_ptr<MOXExpandedFunctionCall>;
 
 // Collects properties and a push value; `build` may be called repeatedly, and every built call
-// has its own copy of the properties.
+// has its own copy of the properties. One builder is used by one thread at a time.
 class LOOMSET_EXPORT MOXExpandedFunctionCallBuilder {
  public:
   MOXExpandedFunctionCallBuilder& addPropertyWithValue(ValuePtr value, std::string key);

@@ -1,9 +1,16 @@
 // An expanded container resource: its rules, its macro calls filed by macro name, and its
 // version. Tags and predicates are reached only through rules. Built once per loaded resource
-// and shared read-only by the runtime that evaluates it.
+// and shared read-only by the runtimes that evaluate it.
 //
-// Threads: immutable once built (apart from the calls' own property replacement); any thread may
-// read it.
+// Every distinct call the resource reaches (through its rules and its macro map) has an ordinal:
+// 0, 1, 2, ... in the order the resource first meets the calls (rules in order, each rule's
+// predicates, tags and macros, then the macro map). A runtime keeps what it learns about a call
+// (the implementation it found, folded parameters, cached results) in its own table indexed by
+// that ordinal, so the model itself never changes. A call shared by two resources has an
+// ordinal in each.
+//
+// Ownership: the resource shares its rules and calls; runtimes share the resource.
+// Threads: immutable once built; any thread may read it without a lock.
 #pragma once
 
 #include <cstdint>
@@ -40,15 +47,25 @@ class LOOMSET_EXPORT MOXExpandedResource {
   const Calls* macrosByName(std::string_view name) const;
   const MacroMap& allMacros() const { return macros_; }
   const std::string& version() const { return version_; }
+  // The number of distinct calls, and each by its ordinal.
+  std::size_t callCount() const { return calls_.size(); }
+  const std::vector<const MOXExpandedFunctionCall*>& calls() const { return calls_; }
+  // The call's ordinal, or kNoOrdinal when the resource does not reach the call.
+  static constexpr std::size_t kNoOrdinal = static_cast<std::size_t>(-1);
+  std::size_t ordinalOf(const MOXExpandedFunctionCall& call) const;
   std::int32_t resourceFormatVersion() const { return resourceFormatVersion_; }
 
   // "Rules: ...  Macros: ...  Version: ... Format: ..."
   std::string description() const;
 
  private:
+  void numberCall(const MOXExpandedFunctionCall* call);
+
   const std::vector<MOXExpandedRulePtr> rules_;
   const MacroMap macros_;
   std::unordered_map<std::string, std::size_t> macroIndex_;  // name -> position in macros_
+  std::vector<const MOXExpandedFunctionCall*> calls_;        // by ordinal
+  std::unordered_map<const MOXExpandedFunctionCall*, std::size_t> ordinals_;
   const std::string version_;
   const std::int32_t resourceFormatVersion_;
 };

@@ -2,6 +2,7 @@
 // macro calls it adds or removes when it does. The calls are shared with the resource and with
 // every other rule that names them. Rules compare and hash by identity.
 //
+// Ownership: a rule shares its calls; resources share their rules.
 // Threads: immutable once built; any thread may read it.
 #pragma once
 

@@ -1,6 +1,9 @@
-// Logging of the container half. `MOXLog` forwards every message to one process-wide, replaceable
-// `MOXLogger`; by default a `MOXDefaultLogger` at level warning writes to standard error, one line
-// per message: "OrvexLoomset error: <message>" and the like.
+// Logging of the container half. `MOXLog` forwards every message to the `MOXLogger` of the
+// platform bundle in force (`Platform::logger`); by default that is one process-wide
+// `MOXDefaultLogger` at level warning, writing to standard error one line per message:
+// "OrvexLoomset error: <message>" and the like. Install your own logger in the bundle, or with
+// `MOXLog::setLogger`, which installs a bundle like the current one with that logger (so a bundle
+// installed later brings its own logger again).
 //
 // Threads: any thread may log. Replacing the logger is safe while others log.
 #pragma once
@@ -67,6 +70,7 @@ class LOOMSET_EXPORT MOXLog {
   static void debug(const std::string& message);
   static void verbose(const std::string& message);
 
+  // Null is ignored.
   static void setLogger(std::shared_ptr<MOXLogger> logger);
   static std::shared_ptr<MOXLogger> logger();
   static std::uint32_t logLevel();

@@ -1,6 +1,10 @@
-// The Value message (generated from values/proto/type_system.proto) and how it travels among
-// objects. Values are shared by pointer (`ValuePtr`); a sentinel Value such as
+// The Value message (generated from values/proto/loomset/proto/type_system.proto) and how it
+// travels among objects. Values are shared by pointer (`ValuePtr`); a sentinel Value such as
 // MOXTypes::defaultValue() is recognised by pointer identity.
+//
+// Ownership: a Value is shared by everything that holds its `ValuePtr`; Values of an expanded
+// resource also keep the arena they live in alive. Threads: Values reached through a `ValuePtr`
+// are never changed, so any thread may read them.
 #pragma once
 
 #include <cstdint>

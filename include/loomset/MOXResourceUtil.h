@@ -12,13 +12,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <string>
 #include <string_view>
 
 #include "loomset/Export.h"
 #include "loomset/MOXExpandedResource.h"
-#include "loomset/MOXPValue.h"
 #include "loomset/proto/serving.pb.h"
 
 namespace loomset {
@@ -37,17 +34,6 @@ class LOOMSET_EXPORT MOXResourceUtil {
   // Parses the bytes of a MOXPResource (with the serving-value extension) and expands it. Bytes
   // that do not parse are an invalid resource too.
   static MOXExpandedResourcePtr expandResourceFromBytes(std::string_view bytes);
-
-  // A new Value with the given one's kind and escapings, and containsReferences true when the
-  // given one has it true (unset otherwise).
-  static std::shared_ptr<MOXPValue> valueBuilderBasedOnValue(const MOXPValue& value);
-  static void copyBasics(const MOXPValue& from, MOXPValue* to);
-
-  // The serving-value extension of a value; raises when the value lacks it.
-  static const MOXPServingValue& servingValue(const MOXPValue& value);
-
-  // Logs the message as an error and raises InvalidResourceException.
-  [[noreturn]] static void logAndThrow(const std::string& message);
 };
 
 }  // namespace loomset

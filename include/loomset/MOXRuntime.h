@@ -7,10 +7,13 @@
 // is evaluated and the tags that passing rules add, minus those any passing rule removes, run.
 //
 // Results that follow from the resource alone ("static") are cached for the runtime's life in two
-// cost-bounded caches, and static parameters are folded back into their calls.
+// cost-bounded caches, and static parameters are folded into the runtime's own view of their
+// calls. The resource is never changed: what the runtime learns about a call it keeps in its own
+// table, indexed by the call's ordinal in the resource, so several runtimes may share one
+// resource.
 //
-// Ownership: the runtime owns its implementations and caches and shares the resource and the
-// data layer. Create it with `runtimeWithResource`; implementations hold it weakly.
+// Ownership: the runtime owns its implementations, caches and call table and shares the resource
+// and the data layer. Create it with `runtimeWithResource`; implementations hold it weakly.
 //
 // Threads: `evaluateMacroReference` takes no lock and may run on any thread, also while another
 // thread evaluates tags. `evaluateTags` holds the runtime's re-entrant lock for the whole pass.
@@ -79,11 +82,6 @@ class LOOMSET_EXPORT MOXRuntime : public std::enable_shared_from_this<MOXRuntime
   const ImplementationMap& macroMap() const;
   // The event `evaluateTags` is evaluating; nothing outside a pass.
   std::optional<std::string> currentEventName() const;
-  void setCurrentEventName(std::optional<std::string> name);
-
-  // Entries currently held by the two caches (for diagnostics and tests).
-  std::size_t functionCallCacheCount() const;
-  std::size_t macroEvaluationCacheCount() const;
 
   // The shared failure result: MOXTypes::defaultValue(), static.
   static const MOXPValueAndStatic& defaultValueAndStatic();
@@ -92,6 +90,8 @@ class LOOMSET_EXPORT MOXRuntime : public std::enable_shared_from_this<MOXRuntime
   class Impl;
 
  private:
+  friend class MOXRuntimeInternals;  // the library's own hooks (runtime/MOXRuntimeInternals.h)
+
   explicit MOXRuntime(MOXExpandedResourcePtr resource, std::shared_ptr<MOXDataLayer> dataLayer);
   std::unique_ptr<Impl> impl_;
 };

@@ -3,15 +3,17 @@
 // (opt-out, dry run, crash reporting, dispatch interval). The container's analytics tag and
 // applications reach trackers only through it.
 //
+// The facade takes the platform bundle in force when it is created (`Platform::setCurrent`
+// before first use) and hands it, with its worker thread ("PLUThread" of the bundle), its stores
+// and its collection endpoints, down to everything below it.
+//
 // Threads: every operation may be called from any thread; the facade serialises them on its
 // own lock. Dispatch completion handlers run on the analytics worker thread.
 #pragma once
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <unordered_map>
 
 #include "loomset/Export.h"
 #include "loomset/PLUHitMap.h"
@@ -20,10 +22,6 @@
 
 namespace loomset {
 
-class EventLoop;
-class PLUDispatcher;
-class PLUModelEnvironment;
-class PLUUserDefaults;
 struct Platform;
 
 class LOOMSET_EXPORT PLU {
@@ -38,8 +36,6 @@ class LOOMSET_EXPORT PLU {
   static std::shared_ptr<PLU> sharedInstance();
   // The facade's logger; every component of the analytics half logs through it.
   static std::shared_ptr<PLULogger> sharedLogger();
-  // The analytics worker thread ("PLUThread"), created on first request, alive for the process.
-  static std::shared_ptr<EventLoop> thread();
   // The application calls these when it is about to resign active or to terminate: every hit
   // store saves what it holds.
   static void applicationWillResignActive();
@@ -55,8 +51,6 @@ class LOOMSET_EXPORT PLU {
 
   // The first tracker created, unless set explicitly; nil after it is removed.
   std::shared_ptr<PLUTracker> defaultTracker();
-  // The same without recording API usage, for the library's own callers.
-  std::shared_ptr<PLUTracker> plu_defaultTracker();
   void setDefaultTracker(std::shared_ptr<PLUTracker> tracker);
   std::shared_ptr<PLULogger> logger();
   void setLogger(std::shared_ptr<PLULogger> logger);
@@ -80,31 +74,12 @@ class LOOMSET_EXPORT PLU {
   // The installation's client id ("" without a dispatcher).
   std::string clientId();
 
-  // The dispatcher, created again when an earlier attempt failed; nil when it cannot be.
-  std::shared_ptr<PLUDispatcher> dispatcher();
-  // Where the analytics half keeps its user defaults ("PLUFirstInitTimeStamp", ...).
-  std::shared_ptr<PLUUserDefaults> userDefaults() const { return userDefaults_; }
-
  private:
-  friend struct PLUInstanceControl;
+  friend struct PLUInternal;
+  class State;
   explicit PLU(std::shared_ptr<const Platform> platform);
 
-  std::shared_ptr<PLUDispatcher> dispatcherLocked();
-  bool dispatcherAttempted_ = false;  // guarded by mu_
-
-  // Constant after construction.
-  const std::shared_ptr<const Platform> platform_;
-  std::shared_ptr<const PLUModelEnvironment> environment_;
-  std::shared_ptr<PLUUserDefaults> userDefaults_;
-
-  std::mutex mu_;
-  // Guarded by mu_.
-  std::unordered_map<std::string, std::shared_ptr<PLUTracker>> trackers_;
-  std::shared_ptr<PLUTracker> defaultTracker_;
-  std::shared_ptr<PLUDispatcher> dispatcher_;
-  bool optOut_ = false;
-  bool dryRun_ = false;
-  bool trackUncaughtExceptions_ = false;
+  const std::unique_ptr<State> state_;
 };
 
 }  // namespace loomset

@@ -2,8 +2,9 @@
 // go to "<base>/collect", batches to "<base>/batch"; hits marked "useSecure" = "0" use the plain
 // host, every other hit the secure one.
 //
-// The process-wide setting applies to dispatchers created afterwards (set it before the first use
-// of `PLU`); a running dispatcher can be pointed elsewhere through its own setter.
+// The process-wide setting is read by the facade when it is created (set it before the first use
+// of `PLU`), which hands it to its dispatcher; a running dispatcher can be pointed elsewhere
+// through its own setter.
 //
 // Threads: `setShared` and `shared` are safe from any thread; the struct is a plain value.
 #pragma once

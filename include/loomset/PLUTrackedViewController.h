@@ -22,7 +22,8 @@ class LOOMSET_EXPORT PLUTrackedViewController {
 
   const std::optional<std::string>& screenName() const { return screenName_; }
   void setScreenName(std::optional<std::string> name) { screenName_ = std::move(name); }
-  // Nil means the facade's default tracker at the time the screen appears.
+  // Nil means the shared facade's default tracker at the time the screen appears (none before
+  // the application first used `PLU::sharedInstance()`).
   const std::shared_ptr<PLUTracker>& tracker() const { return tracker_; }
   void setTracker(std::shared_ptr<PLUTracker> tracker) { tracker_ = std::move(tracker); }
 

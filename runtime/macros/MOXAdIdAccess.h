@@ -1,7 +1,6 @@
-// The advertising identifier as the container half sees it. There is one registration for the
-// whole library, PLUAdvertisingIdAccess::setShared: an application that has an identifier
-// registers it once, and both halves read it. Without a registration (or with an incomplete one)
-// the identifier is the empty text and tracking is not allowed.
+// The advertising identifier as the container half sees it: the optional `advertisingId` access
+// of the platform bundle in force, which the analytics half reads too. Without one (or with an
+// incomplete one) the identifier is the empty text and tracking is not allowed.
 //
 // Threads: any thread; the registered functions must be thread-safe.
 #pragma once

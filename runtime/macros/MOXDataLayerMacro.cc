@@ -11,7 +11,9 @@ namespace {
 
 // Rules read the same data-layer entries again and again; converting an immutable entry gives
 // the same Value every time, so each thread remembers its recent conversions. An entry counts as
-// the same only while the object it was made from is still alive.
+// the same only while the object it was made from is still alive. Entries are filed by address in
+// sets of four, so that a few entries whose addresses happen to collide do not keep evicting each
+// other.
 class ConversionMemo {
  public:
   ValuePtr valueFor(const ObjectPtr& object) {
@@ -19,11 +21,14 @@ class ConversionMemo {
     if (kind != ObjectKind::String && kind != ObjectKind::Number) {
       return MOXTypes::objectToValue(object);
     }
-    Slot& slot =
-        slots_[(reinterpret_cast<std::uintptr_t>(object.get()) >> 4) & (slots_.size() - 1)];
-    if (slot.object == object.get() && !slot.guard.expired()) return slot.value;
+    const auto address = reinterpret_cast<std::uintptr_t>(object.get());
+    Set& set = sets_[((address >> 4) ^ (address >> 10)) & (sets_.size() - 1)];
+    for (const Slot& slot : set.slots) {
+      if (slot.object == object.get() && !slot.guard.expired()) return slot.value;
+    }
     ValuePtr value = MOXTypes::objectToValue(object);
-    slot = Slot{object.get(), object, value};
+    set.slots[set.next] = Slot{object.get(), object, value};
+    set.next = (set.next + 1) % set.slots.size();
     return value;
   }
 
@@ -33,7 +38,11 @@ class ConversionMemo {
     std::weak_ptr<Object> guard;
     ValuePtr value;
   };
-  std::array<Slot, 64> slots_;
+  struct Set {
+    std::array<Slot, 4> slots;
+    std::size_t next = 0;  // the slot a miss replaces: the one filled longest ago
+  };
+  std::array<Set, 16> sets_;
 };
 
 }  // namespace

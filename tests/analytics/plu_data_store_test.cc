@@ -1,6 +1,6 @@
 // The analytics hit store over real SQLite files in a temporary data root: order, limits,
-// deletion, the drain of legacy hits, client properties, damaged files, and durability across a
-// restart of the process.
+// deletion, the drain of legacy hits, client properties, damaged files, a full disk, and
+// durability across a restart of the process.
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sqlite3.h>
@@ -13,19 +13,25 @@
 #include <mutex>
 #include <thread>
 
-#include "foundation/PropertyListConversion.h"
-#include "Library/Util/platform/FileUtil.h"
-#include "analytics/store/PLUDataStore.h"
+#include "Library/Util/platform/PosixFileSystem.h"
 #include "analytics/PLULog.h"
+#include "analytics/store/PLUDataStore.h"
+#include "foundation/PropertyListConversion.h"
 #include "loomset/Collections.h"
 #include "loomset/PLU.h"
 #include "loomset/Scalars.h"
 #include "loomset/platform/EventLoop.h"
+#include "support/FullDiskVfs.h"
 #include "support/PLURecording.h"
 #include "support/ScopedPlatform.h"
 
 namespace loomset {
 namespace {
+
+PosixFileSystem& files() {
+  static PosixFileSystem fileSystem;
+  return fileSystem;
+}
 
 constexpr double kDay = 86400.0;
 
@@ -70,8 +76,8 @@ class PLUDataStoreTest : public ::testing::Test {
 TEST_F(PLUDataStoreTest, FirstStartCreatesBothFilesAndAClientId) {
   auto store = open();
   EXPECT_TRUE(store->isSetUp());
-  EXPECT_TRUE(FileUtil::exists(libraryFile("kestrel-v2.sql")));
-  EXPECT_TRUE(FileUtil::exists(libraryFile("kestrel-v3.sql")));
+  EXPECT_TRUE(files().exists(libraryFile("kestrel-v2.sql")));
+  EXPECT_TRUE(files().exists(libraryFile("kestrel-v3.sql")));
   const std::string clientId = store->clientId();
   ASSERT_EQ(clientId.size(), 36u);
   for (char c : clientId) EXPECT_FALSE(c >= 'A' && c <= 'Z') << clientId;
@@ -251,7 +257,7 @@ std::string archivedParameters(const std::vector<std::pair<std::string, ObjectPt
 }
 
 TEST_F(PLUDataStoreTest, DrainsLegacyHitsBeforeCurrentOnes) {
-  FileUtil::createDirectories(platform_.dataRoot() + "/Library");
+  files().createDirectories(platform_.dataRoot() + "/Library");
   {
     LegacyFile legacy(libraryFile("kestrel-v2.sql"));
     legacy.exec(
@@ -304,7 +310,7 @@ void writeFile(const std::string& path, const std::string& content) {
 }
 
 TEST_F(PLUDataStoreTest, ReplacesGarbageAndTruncatedFilesAndKeepsNewHits) {
-  FileUtil::createDirectories(platform_.dataRoot() + "/Library");
+  files().createDirectories(platform_.dataRoot() + "/Library");
   writeFile(libraryFile("kestrel-v3.sql"), std::string(5000, 'G'));
   writeFile(libraryFile("kestrel-v2.sql"), "SQLite format 3 but not really");
   {
@@ -319,7 +325,7 @@ TEST_F(PLUDataStoreTest, ReplacesGarbageAndTruncatedFilesAndKeepsNewHits) {
     ASSERT_TRUE(store->save());
   }
   // Cut the file in the middle of its pages.
-  const auto bytes = FileUtil::readFile(libraryFile("kestrel-v3.sql")).value_or("");
+  const auto bytes = files().readFile(libraryFile("kestrel-v3.sql")).value_or("");
   ASSERT_GT(bytes.size(), 8192u);
   writeFile(libraryFile("kestrel-v3.sql"), bytes.substr(0, bytes.size() / 2 + 100));
   log_->clear();
@@ -351,7 +357,7 @@ TEST_F(PLUDataStoreWithoutDirectoryTest, KeepsHitsInMemory) {
 
 TEST_F(PLUDataStoreTest, AnUnusableStoreAnswersNothingWithoutErrors) {
   // A file where the Library directory belongs: nothing can be created under it.
-  FileUtil::createDirectories(platform_.dataRoot());
+  files().createDirectories(platform_.dataRoot());
   writeFile(platform_.dataRoot() + "/Library", "in the way");
   auto store = open();
   EXPECT_FALSE(store->isSetUp());
@@ -465,6 +471,94 @@ TEST_F(PLUDataStoreTest, ConcurrentCallersAllReachTheStore) {
   for (auto& thread : threads) thread.join();
   EXPECT_TRUE(store->save());
   EXPECT_EQ(store->hitCount(), 400);
+}
+
+// The disk fills up: every SQLite write fails with SQLITE_FULL while it lasts.
+class PLUDataStoreFullDiskTest : public PLUDataStoreTest {
+ protected:
+  std::vector<std::string> storedTypes() {
+    auto store = open();
+    return typesOf(store->fetchHitsWithLimit(0));
+  }
+  testing::FullDiskVfs disk_;
+};
+
+TEST_F(PLUDataStoreFullDiskTest, LosesNothingCommittedAndRecoversWhenSpaceReturns) {
+  std::string clientId;
+  {
+    auto store = open();
+    ASSERT_TRUE(store->isSetUp());
+    clientId = store->clientId();
+    store->addHit(makeHit(now() - 30, "first"));
+    store->addHit(makeHit(now() - 20, "second"));
+    ASSERT_TRUE(store->save());
+
+    disk_.setFull(true);
+    store->addHit(makeHit(now() - 10, "during"));
+    PLUError error;
+    EXPECT_FALSE(store->save(&error));
+    EXPECT_EQ(error.domain, kNSSQLiteErrorDomain);
+    EXPECT_GT(disk_.refusedWrites(), 0);
+    store->setIdfaChangeCount(7);  // its write fails and is logged
+    EXPECT_EQ(store->idfaChangeCount(), 7);
+    // Still there to be sent.
+    const auto types = typesOf(store->fetchHitsWithLimit(0));
+    ASSERT_GE(types.size(), 2u);
+    EXPECT_EQ(types[0], "first");
+    EXPECT_EQ(types[1], "second");
+
+    disk_.setFull(false);
+    store->addHit(makeHit(now(), "after"));
+    ASSERT_TRUE(store->save());
+  }
+  // SQLite rolls back the transaction whose commit found no space: the hit stored meanwhile is
+  // gone (the failed save said so), everything committed before and after is there.
+  EXPECT_EQ(storedTypes(), (std::vector<std::string>{"first", "second", "after"}));
+  EXPECT_EQ(open()->clientId(), clientId);
+}
+
+// Opening a store must not mistake a write that fails for lack of space for a damaged file: the
+// legacy file of an earlier release (no write-ahead log yet) needs a write to be opened.
+TEST_F(PLUDataStoreFullDiskTest, OpeningWhileTheDiskIsFullDeletesNothing) {
+  files().createDirectories(platform_.dataRoot() + "/Library");
+  {
+    LegacyFile legacy(libraryFile("kestrel-v2.sql"));
+    legacy.exec(
+        "INSERT INTO PLUProperty (name, string, pluVersion) VALUES ('ClientId', 'legacy-client', "
+        "'2.0');");
+    legacy.addHit(now() - 3600, archivedParameters({{"t", String::create("screenview")}}),
+                  "https://ssl.example/collect");
+  }
+  {
+    auto earlier = open();
+    earlier->addHit(makeHit(now() - 60, "current"));
+    ASSERT_TRUE(earlier->save());
+  }
+  // A store of the earlier release: its legacy file without a write-ahead log.
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(libraryFile("kestrel-v2.sql").c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+  }
+
+  disk_.setFull(true);
+  {
+    auto store = open();
+    store->addHit(makeHit(now(), "lost in memory at most"));
+  }
+  EXPECT_FALSE(log_->contains("Corrupted database"));
+  EXPECT_TRUE(files().exists(libraryFile("kestrel-v2.sql")));
+  EXPECT_TRUE(files().exists(libraryFile("kestrel-v3.sql")));
+
+  disk_.setFull(false);
+  auto store = open();
+  EXPECT_TRUE(store->isSetUp());
+  EXPECT_EQ(store->clientId(), "legacy-client");
+  const auto types = typesOf(store->fetchHitsWithLimit(0));
+  ASSERT_FALSE(types.empty());
+  EXPECT_EQ(types.front(), "screenview");  // the legacy hit is drained first
+  EXPECT_EQ(store->hitCount(), 2);
 }
 
 // Durability: a child process stores hits and ends without any clean-up; a new store in this

@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "analytics/dispatch/PLUPayload.h"
 #include "analytics/PLUUserDefaults.h"
+#include "analytics/dispatch/PLUPayload.h"
 #include "loomset/PLUFields.h"
 #include "support/PLUCollector.h"
 
@@ -21,8 +21,11 @@ struct CampaignSetup {
 
   PLUDispatcherHarness::Customize customize() {
     return [this](PLUBatchingDispatcher::Options& options) {
-      options.attribution = provider;
-      options.sendCampaignHit = [this](const PLUHitMap& hit) { sent.push_back(hit); };
+      // The provider comes with the platform bundle the dispatcher is given.
+      auto platform = std::make_shared<Platform>(*options.context.platform);
+      platform->adAttribution = provider;
+      options.context.platform = platform;
+      options.context.sendCampaignHit = [this](const PLUHitMap& hit) { sent.push_back(hit); };
     };
   }
 };

@@ -151,7 +151,7 @@ TEST(PLUDispatcherCollector, ConnectionRefusedKeepsHitsForALaterDispatch) {
   nowhere.plainBaseUrl = "http://127.0.0.1:" + std::to_string(LocalHttpServer::unusedPort());
   nowhere.secureBaseUrl = nowhere.plainBaseUrl;
   PLUDispatcherHarness h(
-      [&nowhere](PLUBatchingDispatcher::Options& options) { options.endpoints = nowhere; });
+      [&nowhere](PLUBatchingDispatcher::Options& options) { options.context.endpoints = nowhere; });
   h.queue(PLUDispatcherHarness::eventHit("patient"));
 
   EXPECT_EQ(h.dispatchAndWait(), kPLUDispatchFailed);
@@ -226,8 +226,9 @@ TEST(PLUDispatcherCollector, PlainAndSecureHitsNeverShareARequest) {
   PLUCollectorEndpoints endpoints;
   endpoints.plainBaseUrl = plain.server().baseUrl();
   endpoints.secureBaseUrl = secure.server().baseUrl() + "/";
-  PLUDispatcherHarness h(
-      [&endpoints](PLUBatchingDispatcher::Options& options) { options.endpoints = endpoints; });
+  PLUDispatcherHarness h([&endpoints](PLUBatchingDispatcher::Options& options) {
+    options.context.endpoints = endpoints;
+  });
   for (const char* label : {"s1", "p1", "s2", "p2"}) {
     PLUHitMap hit = PLUDispatcherHarness::eventHit(label);
     if (label[0] == 'p') hit[kPLUUseSecure] = "0";

@@ -57,7 +57,7 @@ TEST(PLUDispatcherTimers, AFailedDispatchIsTriedAgainAtTheNextTick) {
   nowhere.plainBaseUrl = "http://127.0.0.1:" + std::to_string(LocalHttpServer::unusedPort());
   nowhere.secureBaseUrl = nowhere.plainBaseUrl;
   PLUDispatcherHarness h(
-      [&nowhere](PLUBatchingDispatcher::Options& options) { options.endpoints = nowhere; });
+      [&nowhere](PLUBatchingDispatcher::Options& options) { options.context.endpoints = nowhere; });
   h.queue(PLUDispatcherHarness::eventHit("persistent"));
   h.worker().advanceAndRun(1);
   ASSERT_TRUE(h.driveUntil([&] { return h.log().contains("Dispatch error: "); }));

@@ -1,15 +1,16 @@
 // The properties store over a real database file: hit numbers per tracking id, their reset on a
-// new client id, the storage limit, the install-campaign flag, and table validation.
+// new client id, the storage limit, the install-campaign flag, table validation, and a full disk.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include <fstream>
 
-#include "analytics/store/PLUAnalyticsPropertiesStore.h"
 #include "analytics/PLULog.h"
+#include "analytics/store/PLUAnalyticsPropertiesStore.h"
 #include "analytics/store/PLUSqlStore.h"
 #include "loomset/platform/EventLoop.h"
 #include "support/FakeClock.h"
+#include "support/FullDiskVfs.h"
 #include "support/PLURecording.h"
 #include "support/TempDir.h"
 
@@ -220,6 +221,44 @@ TEST_F(PLUPropertiesStoreTest, ReactsOnlyToItsOwnDatabaseOpening) {
   EXPECT_EQ(none.nextHitNumberForTrackingId("UA-1", "c1"), std::nullopt);
   EXPECT_FALSE(none.setCheckedIAdCampaignForTrackingId("UA-1"));
   EXPECT_TRUE(log_->contains("Failed to open database"));
+}
+
+TEST_F(PLUPropertiesStoreTest, AFullDiskLosesNoRecordAndNumberingGoesOnAfterwards) {
+  testing::FullDiskVfs disk;
+  {
+    auto store = open();
+    EXPECT_EQ(store->nextHitNumberForTrackingId("UA-1", "c1"), "0");
+    EXPECT_EQ(store->nextHitNumberForTrackingId("UA-1", "c1"), "1");
+
+    disk.setFull(true);
+    EXPECT_EQ(store->nextHitNumberForTrackingId("UA-1", "c1"), std::nullopt);
+    EXPECT_EQ(store->nextHitNumberForTrackingId("UA-2", "c1"), std::nullopt);
+    EXPECT_FALSE(store->setCheckedIAdCampaignForTrackingId("UA-1"));
+    EXPECT_TRUE(log_->contains("Failed to insert/update hit number"));
+    EXPECT_GT(disk.refusedWrites(), 0);
+
+    disk.setFull(false);
+    EXPECT_EQ(store->nextHitNumberForTrackingId("UA-1", "c1"), "2");
+    EXPECT_EQ(store->nextHitNumberForTrackingId("UA-2", "c1"), "0");
+  }
+  // Nothing was dropped as damaged: a restart goes on from the last number handed out.
+  EXPECT_FALSE(log_->contains("Failed to delete database"));
+  EXPECT_EQ(open()->nextHitNumberForTrackingId("UA-1", "c1"), "3");
+}
+
+// The first opening of the file on a full disk cannot create the table; the file is kept and
+// the table made once space returns.
+TEST_F(PLUPropertiesStoreTest, AFullDiskAtTheFirstOpeningIsNotTakenForDamage) {
+  {
+    auto store = open();
+    EXPECT_EQ(store->nextHitNumberForTrackingId("UA-1", "c1"), "0");
+  }
+  testing::FullDiskVfs disk;
+  disk.setFull(true);
+  auto store = open();
+  EXPECT_EQ(store->nextHitNumberForTrackingId("UA-1", "c1"), std::nullopt);
+  disk.setFull(false);
+  EXPECT_EQ(store->nextHitNumberForTrackingId("UA-1", "c1"), "1");
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "analytics/dispatch/PLUReachabilityChecker.h"
 #include "support/PLURecording.h"
+#include "support/ScopedPlatform.h"
 
 namespace loomset {
 namespace {
@@ -119,6 +120,44 @@ TEST(PLUReachabilityChecker, DefaultWatchReportsLoopbackAsReachable) {
   }
   checker->stop();
   EXPECT_EQ(delegate->statuses, (std::vector<std::int32_t>{2}));
+}
+
+// Without a table of its own, the checker watches with the platform bundle's watchers and hears
+// them on the bundle's main loop.
+TEST(PLUReachabilityChecker, WatchesWithTheWatchersOfItsPlatformBundle) {
+  struct Watcher : MOXReachabilityWatcher {
+    Watcher(FlagsCallback* sink, int* stops) : sink(sink), stops(stops) {}
+    bool start(FlagsCallback callback) override {
+      *sink = std::move(callback);
+      return true;
+    }
+    void stop() override { ++*stops; }
+    FlagsCallback* sink;
+    int* stops;
+  };
+  std::vector<std::string> hosts;
+  std::shared_ptr<EventLoop> deliveryLoop;
+  MOXReachabilityWatcher::FlagsCallback flags;
+  int stops = 0;
+  testing::ScopedPlatform platform([&](Platform& p) {
+    p.reachability = [&](const std::string& host, std::shared_ptr<EventLoop> loop) {
+      hosts.push_back(host);
+      deliveryLoop = std::move(loop);
+      return std::make_unique<Watcher>(&flags, &stops);
+    };
+  });
+  auto delegate = std::make_shared<RecordingDelegate>();
+  auto checker = PLUReachabilityChecker::create(delegate, "collect.test", platform.platform());
+  ASSERT_TRUE(checker->start());
+  EXPECT_EQ(hosts, std::vector<std::string>{"collect.test"});
+  EXPECT_EQ(deliveryLoop, platform.platform()->mainLoop);
+  ASSERT_TRUE(flags);
+  flags(kPLUReachabilityFlagReachable);
+  flags(0);
+  EXPECT_EQ(delegate->statuses,
+            (std::vector<std::int32_t>{kPLUReachabilityViaWifi, kPLUReachabilityNotReachable}));
+  checker->stop();
+  EXPECT_EQ(stops, 1);
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 
 #include <fstream>
 
-#include "Library/Util/platform/FileUtil.h"
+#include "Library/Util/platform/PosixFileSystem.h"
 #include "analytics/PLULog.h"
 #include "analytics/store/PLUSqlStore.h"
 #include "support/PLURecording.h"
@@ -18,6 +18,11 @@
 
 namespace loomset {
 namespace {
+
+PosixFileSystem& files() {
+  static PosixFileSystem fileSystem;
+  return fileSystem;
+}
 
 class PLUSqlStoreTest : public ::testing::Test {
  protected:
@@ -41,12 +46,12 @@ class PLUSqlStoreTest : public ::testing::Test {
 TEST_F(PLUSqlStoreTest, OpensLazilyAndAnswersAboutTables) {
   ASSERT_TRUE(store_);
   EXPECT_EQ(store_->databasePath(), dir_.file("aux.sql"));
-  EXPECT_FALSE(FileUtil::exists(store_->databasePath()));
+  EXPECT_FALSE(files().exists(store_->databasePath()));
   EXPECT_EQ(store_->errorMessage(), std::nullopt);
 
   EXPECT_FALSE(store_->tableExists("t"));
   EXPECT_EQ(opened_, 1);
-  EXPECT_TRUE(FileUtil::exists(store_->databasePath()));
+  EXPECT_TRUE(files().exists(store_->databasePath()));
   EXPECT_TRUE(store_->dropTableWithName("t"));  // a missing table counts as dropped
   EXPECT_EQ(store_->rowCountForTableWithName("t"), 0);
   EXPECT_TRUE(log_->contains("Table does not exist: t"));
@@ -117,7 +122,7 @@ TEST_F(PLUSqlStoreTest, ReplacesDamagedFilesWithEmptyOnes) {
   store_->closeDatabase();
 
   // A file cut short: its pages no longer add up.
-  const auto bytes = FileUtil::readFile(store_->databasePath()).value_or("");
+  const auto bytes = files().readFile(store_->databasePath()).value_or("");
   ASSERT_GT(bytes.size(), 16384u);
   writeFile(store_->databasePath(), bytes.substr(0, bytes.size() / 2));
   EXPECT_TRUE(store_->ensureOpenDatabase());
@@ -126,14 +131,14 @@ TEST_F(PLUSqlStoreTest, ReplacesDamagedFilesWithEmptyOnes) {
 
   // A file removed underneath an open connection is created anew on the next use.
   EXPECT_EQ(store_->executeSql("CREATE TABLE u (a TEXT)"), SQLITE_DONE);
-  ASSERT_TRUE(FileUtil::remove(store_->databasePath()));
+  ASSERT_TRUE(files().remove(store_->databasePath()));
   EXPECT_TRUE(store_->ensureOpenDatabase());
-  EXPECT_TRUE(FileUtil::exists(store_->databasePath()));
+  EXPECT_TRUE(files().exists(store_->databasePath()));
   EXPECT_FALSE(store_->tableExists("u"));
   EXPECT_EQ(opened_, 3);
 
   EXPECT_TRUE(store_->closeAndDeleteDatabase());
-  EXPECT_FALSE(FileUtil::exists(store_->databasePath()));
+  EXPECT_FALSE(files().exists(store_->databasePath()));
   EXPECT_TRUE(store_->closeAndDeleteDatabase());  // nothing left to delete
 }
 
@@ -154,23 +159,23 @@ TEST_F(PLUSqlStoreTest, ClearsTheImmutableFlagBeforeOpening) {
   ASSERT_TRUE(store_->ensureOpenDatabase());
   store_->closeDatabase();
   std::string error;
-  EXPECT_FALSE(PLUSqlStore::isFileImmutable(store_->databasePath(), &error));
+  EXPECT_FALSE(store_->isFileImmutable(store_->databasePath(), &error));
   EXPECT_TRUE(error.empty());
   if (!setImmutable(store_->databasePath(), true)) {
     GTEST_SKIP() << "this file system or user cannot set the immutable flag";
   }
-  EXPECT_TRUE(PLUSqlStore::isFileImmutable(store_->databasePath()));
+  EXPECT_TRUE(store_->isFileImmutable(store_->databasePath()));
   EXPECT_TRUE(store_->openAndValidateDatabase());
-  EXPECT_FALSE(PLUSqlStore::isFileImmutable(store_->databasePath()));
+  EXPECT_FALSE(store_->isFileImmutable(store_->databasePath()));
   EXPECT_EQ(store_->executeSql("CREATE TABLE t (a)"), SQLITE_DONE);
 
   // Deleting clears the flag too, or the file could not be removed.
   store_->closeDatabase();
   ASSERT_TRUE(setImmutable(store_->databasePath(), true));
   EXPECT_TRUE(store_->closeAndDeleteDatabase());
-  EXPECT_FALSE(FileUtil::exists(store_->databasePath()));
+  EXPECT_FALSE(files().exists(store_->databasePath()));
 
-  EXPECT_FALSE(PLUSqlStore::isFileImmutable(dir_.file("missing"), &error));
+  EXPECT_FALSE(store_->isFileImmutable(dir_.file("missing"), &error));
   EXPECT_FALSE(error.empty());
 }
 

@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "analytics/PLUUsageTracker.h"
-#include "analytics/model/PLUSampling.h"
 #include "analytics/PLUUserDefaults.h"
+#include "analytics/model/PLUSampling.h"
 #include "loomset/PLU.h"
-#include "loomset/platform/PLUAdvertisingIdAccess.h"
 #include "loomset/PLUDictionaryBuilder.h"
 #include "loomset/PLUFields.h"
 #include "loomset/PLUTrackedViewController.h"
+#include "loomset/platform/PLUAdvertisingIdAccess.h"
 #include "support/PLURecording.h"
 
 namespace loomset {
@@ -81,7 +81,7 @@ TEST(PLUFacade, FirstInitTimeStampWrittenOnce) {
   double firstStamp = 0;
   {
     PLUTestFacade env;
-    auto defaults = env.facade().userDefaults();
+    auto defaults = PLUInternal::userDefaults(env.facade());
     ASSERT_NE(defaults, nullptr);
     firstStamp = defaults->doubleForKey(kPLUUserDefaultsFirstInitTimestamp).value_or(0);
     EXPECT_EQ(firstStamp, env.platform().clock().nowSeconds());
@@ -275,12 +275,7 @@ TEST(PLUTracker, AdvertisingIdRegeneratesClientIdWhenItChanges) {
   auto access = std::make_shared<PLUAdvertisingIdAccess>();
   access->retrieveId = [&identifier]() -> std::optional<std::string> { return identifier; };
   access->retrieveTrackingFlag = [&trackingFlag] { return trackingFlag; };
-  PLUAdvertisingIdAccess::setShared(access);
-  struct Reset {
-    ~Reset() { PLUAdvertisingIdAccess::setShared(nullptr); }
-  } reset;
-
-  PLUTestFacade env;
+  PLUTestFacade env([access](Platform& platform) { platform.advertisingId = access; });
   auto store = env.dispatcher().dataStore();
   auto tracker = env.facade().trackerWithName("t", "UA-1");
   tracker->send({{"&t", "transaction"}});

@@ -51,12 +51,15 @@ struct FakeWatcher : MOXReachabilityWatcher {
 
 TEST(MOXNetReachability, ReportsOnlyChangesAndStartsOnce) {
   FakeWatcher* watcher = nullptr;
-  auto reachability = MOXNetReachability::create("example.test", [&](const std::string& host) {
-    EXPECT_EQ(host, "example.test");
-    auto w = std::make_unique<FakeWatcher>();
-    watcher = w.get();
-    return w;
-  });
+  testing::ScopedPlatform platform;
+  auto reachability = MOXNetReachability::create(
+      "example.test", [&](const std::string& host, std::shared_ptr<EventLoop> loop) {
+        EXPECT_EQ(host, "example.test");
+        EXPECT_EQ(loop, platform.platform()->mainLoop);  // flags are delivered on the main loop
+        auto w = std::make_unique<FakeWatcher>();
+        watcher = w.get();
+        return w;
+      });
   std::vector<std::int32_t> changes;
   reachability->setStatusChange([&](std::int32_t s) { changes.push_back(s); });
   EXPECT_EQ(reachability->reachabilityStatus(), kMOXNetReachabilityStatusUnknown);
@@ -78,17 +81,19 @@ TEST(MOXNetReachability, ReportsOnlyChangesAndStartsOnce) {
 }
 
 TEST(MOXNetReachability, StartFailsWhenTheHostCannotBeWatched) {
-  auto none = MOXNetReachability::create(
-      "h", [](const std::string&) { return std::unique_ptr<MOXReachabilityWatcher>(); });
+  auto none = MOXNetReachability::create("h", [](const std::string&, std::shared_ptr<EventLoop>) {
+    return std::unique_ptr<MOXReachabilityWatcher>();
+  });
   EXPECT_FALSE(none->start());
 
   std::shared_ptr<int> stops;
-  auto refusing = MOXNetReachability::create("h", [&](const std::string&) {
-    auto w = std::make_unique<FakeWatcher>();
-    w->startResult = false;
-    stops = w->stops;
-    return w;
-  });
+  auto refusing =
+      MOXNetReachability::create("h", [&](const std::string&, std::shared_ptr<EventLoop>) {
+        auto w = std::make_unique<FakeWatcher>();
+        w->startResult = false;
+        stops = w->stops;
+        return w;
+      });
   EXPECT_FALSE(refusing->start());
   EXPECT_EQ(*stops, 1);  // a watcher that failed to start is stopped and dropped
 

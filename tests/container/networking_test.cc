@@ -8,6 +8,7 @@
 #include "Library/Util/MOXDispatchUtil.h"
 #include "container/MOXNetworking.h"
 #include "support/LocalHttpServer.h"
+#include "support/RecordingHttpClient.h"
 #include "support/ScopedPlatform.h"
 
 namespace loomset {
@@ -61,7 +62,7 @@ class MOXNetworkingTest : public ::testing::Test {
   MOXNetworkingTest() {
     MOXNetworking::Options options;
     options.reachabilityHost = "reachability.test";
-    options.watcherFactory = [this](const std::string&) {
+    options.watcherFactory = [this](const std::string&, std::shared_ptr<EventLoop>) {
       return std::make_unique<FakeWatcher>(&flags_);
     };
     networking_ = MOXNetworking::create(options);
@@ -190,6 +191,32 @@ TEST_F(MOXNetworkingTest, ReachabilityStatusDrivesIsReachable) {
   flags_(kMOXReachabilityFlagReachable);
   EXPECT_TRUE(networking_->isReachable());
   EXPECT_EQ(networking_->reachability()->host(), "reachability.test");
+}
+
+// Without a client of its own, the queue sends through the platform bundle's, and watches with
+// the bundle's watchers: an application's own transport carries the container half's requests.
+TEST(MOXNetworkingOverTheBundle, SendsThroughTheHttpClientOfThePlatformBundle) {
+  auto http = std::make_shared<testing::RecordingHttpClient>();
+  std::vector<std::string> watched;
+  MOXReachabilityWatcher::FlagsCallback flags;
+  testing::ScopedPlatform platform([&](Platform& p) {
+    p.http = http;
+    p.reachability = [&](const std::string& host, std::shared_ptr<EventLoop>) {
+      watched.push_back(host);
+      return std::make_unique<FakeWatcher>(&flags);
+    };
+  });
+  auto networking = MOXNetworking::create();
+  EXPECT_EQ(watched, std::vector<std::string>{kMOXNetworkingDefaultReachabilityHost});
+  Completions completions;
+  networking->sendURL("https://pixel.example.test/img?x=1", completions.recorder());
+  ASSERT_TRUE(completions.waitFor(1));
+  const auto requests = http->requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].url, "https://pixel.example.test/img?x=1");
+  EXPECT_EQ(requests[0].headers.front().first, "User-Agent");
+  ASSERT_TRUE(completions.done()[0]->response());
+  EXPECT_EQ(completions.done()[0]->response()->status, 200);
 }
 
 }  // namespace

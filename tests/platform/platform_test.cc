@@ -5,7 +5,8 @@
 #include <thread>
 #include <vector>
 
-#include "Library/Util/platform/FileUtil.h"
+#include "Library/Util/platform/PosixFileSystem.h"
+#include "loomset/MOXLog.h"
 #include "loomset/platform/Platform.h"
 #include "platform/WaitFor.h"
 #include "support/RecordingLogger.h"
@@ -14,15 +15,31 @@
 namespace loomset {
 namespace {
 
+PosixFileSystem& files() {
+  static PosixFileSystem fileSystem;
+  return fileSystem;
+}
+
 using testing::waitFor;
 
 TEST(Platform, SystemDefaultIsCompleteAndItsMainLoopIsShared) {
   const auto a = Platform::systemDefault();
   const auto b = Platform::systemDefault();
-  ASSERT_TRUE(a->clock && a->random && a->mainLoop && a->background);
+  ASSERT_TRUE(a->clock && a->random && a->mainLoop && a->background && a->fileSystem && a->http &&
+              a->logger && a->containerWorker && a->analyticsWorker && a->reachability);
+  EXPECT_FALSE(a->advertisingId);
+  EXPECT_FALSE(a->adAttribution);
   EXPECT_FALSE(a->directories.root().empty());
+  // One of each process-wide service, whichever bundle reaches for it.
   EXPECT_EQ(a->mainLoop, b->mainLoop);
+  EXPECT_EQ(a->containerWorker, b->containerWorker);
+  EXPECT_EQ(a->analyticsWorker, b->analyticsWorker);
+  EXPECT_EQ(a->http, b->http);
+  EXPECT_EQ(a->logger, b->logger);
+  EXPECT_EQ(a->fileSystem, b->fileSystem);
   EXPECT_EQ(a->mainLoop->name(), "loomset-main");
+  EXPECT_EQ(a->containerWorker->name(), "MOXThread");
+  EXPECT_EQ(a->analyticsWorker->name(), "PLUThread");
   EXPECT_FALSE(a->mainLoop->isCurrent());
 
   // The wall clock is real: after 2020 and consistent with the reference-date offset.
@@ -63,11 +80,52 @@ TEST(Platform, IncompleteBundlesAreCompletedWithDefaults) {
   partial->device.model = "test-model";
   Platform::setCurrent(partial);
   const auto current = Platform::current();
-  EXPECT_TRUE(current->clock && current->random && current->mainLoop && current->background);
+  const auto defaults = Platform::systemDefault();
+  EXPECT_TRUE(current->clock && current->random);
+  EXPECT_EQ(current->mainLoop, defaults->mainLoop);
+  EXPECT_EQ(current->background, defaults->background);
+  EXPECT_EQ(current->fileSystem, defaults->fileSystem);
+  EXPECT_EQ(current->http, defaults->http);
+  EXPECT_EQ(current->logger, defaults->logger);
+  EXPECT_EQ(current->containerWorker, defaults->containerWorker);
+  EXPECT_EQ(current->analyticsWorker, defaults->analyticsWorker);
+  EXPECT_TRUE(current->reachability);
+  EXPECT_FALSE(current->advertisingId);  // optional: absent stays absent
   EXPECT_EQ(current->device.model, "test-model");
   EXPECT_EQ(current->directories.root(), "");
-  EXPECT_TRUE(log->contains("clock, random, mainLoop, background"));
+  EXPECT_TRUE(log->contains(
+      "clock, random, mainLoop, background, fileSystem, http, logger, containerWorker, "
+      "analyticsWorker, reachability; using the system default"));
   Platform::setCurrent(original);
+}
+
+TEST(Platform, MOXLogWritesToTheLoggerOfTheBundleInForce) {
+  const auto original = Platform::current();
+  auto first = std::make_shared<testing::RecordingLogger>();
+  auto second = std::make_shared<testing::RecordingLogger>();
+  {
+    testing::ScopedPlatform platform([&](Platform& p) { p.logger = first; });
+    MOXLog::warning("to the first");
+    EXPECT_EQ(MOXLog::logger(), first);
+    EXPECT_EQ(MOXLog::logLevel(), kMOXLogLevelVerbose);
+
+    // Replacing the logger keeps every other service of the bundle.
+    MOXLog::setLogger(second);
+    MOXLog::error("to the second");
+    EXPECT_EQ(Platform::current()->logger, second);
+    EXPECT_EQ(Platform::current()->clock, platform.platform()->clock);
+    EXPECT_EQ(Platform::current()->directories.root(), platform.dataRoot());
+    MOXLog::setLogger(nullptr);  // ignored
+    EXPECT_EQ(MOXLog::logger(), second);
+  }
+  // The bundle in force before brings its logger back.
+  EXPECT_EQ(MOXLog::logger(), original->logger);
+  MOXLog::info("elsewhere");
+  EXPECT_EQ(first->count("to the"), 1);
+  EXPECT_TRUE(first->contains("to the first"));
+  EXPECT_EQ(second->count("to the"), 1);
+  EXPECT_TRUE(second->contains("to the second"));
+  EXPECT_FALSE(first->contains("elsewhere") || second->contains("elsewhere"));
 }
 
 TEST(Platform, CurrentIsSafeToReadWhileAnotherThreadSwapsIt) {
@@ -110,8 +168,8 @@ TEST(ScopedPlatform, InstallsFakesAndRestoresThePreviousBundle) {
     EXPECT_EQ(p->device.preferredLanguages, (std::vector<std::string>{"en-US", "en"}));
     EXPECT_EQ(p->application.identifier, "org.loomset.tests");
     root = outer.dataRoot();
-    EXPECT_TRUE(FileUtil::exists(root));
-    EXPECT_TRUE(FileUtil::exists(outer.resourceDirectory()));
+    EXPECT_TRUE(files().exists(root));
+    EXPECT_TRUE(files().exists(outer.resourceDirectory()));
 
     // Background work and what it posts back run in order on the test's thread.
     std::vector<std::string> steps;
@@ -127,11 +185,14 @@ TEST(ScopedPlatform, InstallsFakesAndRestoresThePreviousBundle) {
       testing::ScopedPlatform inner([](Platform& platform) { platform.device.model = "custom"; });
       EXPECT_EQ(Platform::current()->device.model, "custom");
       EXPECT_NE(inner.dataRoot(), root);
+      // Services without fakes are those of the bundle it nests in.
+      EXPECT_EQ(inner.platform()->http, outer.platform()->http);
+      EXPECT_EQ(inner.platform()->analyticsWorker, outer.platform()->analyticsWorker);
     }
     EXPECT_EQ(Platform::current(), outer.platform());
   }
   EXPECT_EQ(Platform::current(), before);
-  EXPECT_FALSE(FileUtil::exists(root));
+  EXPECT_FALSE(files().exists(root));
 }
 
 }  // namespace

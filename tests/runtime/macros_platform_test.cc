@@ -5,11 +5,11 @@
 #include <optional>
 #include <string>
 
-#include "runtime/macros/MOXClickReferrerUtil.h"
 #include "loomset/MOXTypes.h"
 #include "loomset/platform/PLUAdvertisingIdAccess.h"
 #include "runtime/macros/MOXAdvertiserId.h"
 #include "runtime/macros/MOXApplicationMacros.h"
+#include "runtime/macros/MOXClickReferrerUtil.h"
 #include "runtime/macros/MOXCliquetClickReferrer.h"
 #include "runtime/macros/MOXDeviceMacros.h"
 #include "runtime/macros/MOXLanguage.h"
@@ -102,20 +102,24 @@ TEST(PlatformMacros, TimeIsTruncatedMillisecondsOfThePlatformClock) {
   EXPECT_EQ(evaluateDirectly(MOXTime())->integer(), 1700000001123);
 }
 
+// The access comes with the platform bundle in force.
 class AdvertisingIdTest : public ::testing::Test {
  protected:
-  ~AdvertisingIdTest() override { PLUAdvertisingIdAccess::setShared(nullptr); }
-  static void provide(std::optional<std::string> id, bool tracking) {
+  void provide(std::shared_ptr<const PLUAdvertisingIdAccess> access) {
+    platform_.emplace([access](Platform& p) { p.advertisingId = access; });
+  }
+  void provide(std::optional<std::string> id, bool tracking) {
     auto access = std::make_shared<PLUAdvertisingIdAccess>();
     access->retrieveId = [id] { return id; };
     access->retrieveTrackingFlag = [tracking] { return tracking; };
-    PLUAdvertisingIdAccess::setShared(access);
+    provide(access);
   }
   ScopedRecordingLogger log;
+  std::optional<ScopedPlatform> platform_;
 };
 
 TEST_F(AdvertisingIdTest, WithoutAProviderIdsAreDefaultAndTrackingIsOff) {
-  PLUAdvertisingIdAccess::setShared(nullptr);
+  provide(nullptr);
   EXPECT_EQ(evaluateDirectly(MOXAdvertiserId()), MOXTypes::defaultValue());
   EXPECT_EQ(evaluateDirectly(MOXAdvertiserIdFixed()), MOXTypes::defaultValue());
   EXPECT_EQ(evaluateDirectly(MOXMobileCliquetUniqueIdMacro()), MOXTypes::defaultValue());
@@ -125,7 +129,7 @@ TEST_F(AdvertisingIdTest, WithoutAProviderIdsAreDefaultAndTrackingIsOff) {
   // An incomplete registration counts as none.
   auto partial = std::make_shared<PLUAdvertisingIdAccess>();
   partial->retrieveId = [] { return std::optional<std::string>("ID"); };
-  PLUAdvertisingIdAccess::setShared(partial);
+  provide(partial);
   EXPECT_EQ(evaluateDirectly(MOXAdvertiserId()), MOXTypes::defaultValue());
   EXPECT_TRUE(log->lines().empty());
 }

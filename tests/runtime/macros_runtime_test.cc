@@ -131,6 +131,32 @@ TEST_F(BuiltInMacrosInARuntime, RegexGroupsDecideWhichTagsFire) {
   EXPECT_EQ(countTag->names(), std::vector<std::string>{"shop-tag"});
 }
 
+// "_v" remembers its conversions per thread; with many entries some share a place in that memo,
+// and every lookup must still answer the entry that is in the data layer now.
+TEST(DataLayerMacroInARuntime, ManyEntriesEachAnswerTheirCurrentValue) {
+  constexpr int kEntries = 150;
+  auto dataLayer = MOXDataLayer::create();
+  MOXExpandedResourceBuilder b;
+  for (int i = 0; i < kEntries; ++i) {
+    b.addMacro(dataLayerMacro("m" + std::to_string(i), "k" + std::to_string(i)));
+  }
+  auto runtime = MOXRuntime::runtimeWithResource(b.build(), dataLayer, nullptr, nullptr);
+  auto text = [&](int i) {
+    return MOXTypes::valueToString(runtime->evaluateMacroReference("m" + std::to_string(i)).value())
+        ->text();
+  };
+  for (const char* round : {"a", "b"}) {
+    auto update = Dictionary::create();
+    for (int i = 0; i < kEntries; ++i) {
+      update->setObject(obj::str(round + std::to_string(i)), "k" + std::to_string(i));
+    }
+    dataLayer->push(update);
+    for (int pass = 0; pass < 2; ++pass) {
+      for (int i = 0; i < kEntries; ++i) ASSERT_EQ(text(i), round + std::to_string(i));
+    }
+  }
+}
+
 TEST(BuiltInRegistration, EveryBuiltInIsRegisteredWithItsKeysAndCacheability) {
   ScopedPlatform platform;
   auto runtime = MOXRuntime::runtimeWithResource(MOXExpandedResourceBuilder().build(),

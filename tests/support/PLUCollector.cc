@@ -125,7 +125,9 @@ class FakeWatch final : public PLUReachabilityHandle {};
 }  // namespace
 
 PLUDispatcherHarness::PLUDispatcherHarness(Customize customize)
-    : logger_(std::make_shared<PLURecordingLogger>()),
+    // A client of its own, so that requests still in flight end with the test.
+    : platform_([](Platform& p) { p.http = std::make_shared<CurlHttpClient>(); }),
+      logger_(std::make_shared<PLURecordingLogger>()),
       worker_(std::make_shared<ManualEventLoop>(
           std::dynamic_pointer_cast<FakeClock>(platform_.platform()->clock), "PLUThread-test")),
       reachabilityCallback_(std::make_shared<std::function<void(std::uint32_t)>>()) {
@@ -133,10 +135,10 @@ PLUDispatcherHarness::PLUDispatcherHarness(Customize customize)
   store_ = PLUDataStore::create(platform_.platform(), worker_);
 
   PLUBatchingDispatcher::Options options;
-  options.platform = platform_.platform();
-  options.worker = worker_;
-  options.httpClient = std::make_shared<CurlHttpClient>();
-  options.endpoints = collector_.endpoints();
+  options.context.platform = platform_.platform();
+  options.context.worker = worker_;
+  options.context.hitStore = store_;
+  options.context.endpoints = collector_.endpoints();
   auto callback = reachabilityCallback_;
   PLUReachabilityApi api;
   api.createWithName = [](const std::string&) { return std::make_shared<FakeWatch>(); };
@@ -151,7 +153,7 @@ PLUDispatcherHarness::PLUDispatcherHarness(Customize customize)
   api.release = [](const PLUReachabilityApi::Handle&) {};
   options.reachabilityApi = api;
   if (customize) customize(options);
-  dispatcher_ = PLUBatchingDispatcher::create(store_, std::move(options));
+  dispatcher_ = PLUBatchingDispatcher::create(std::move(options));
   worker_->runUntilIdle();
 }
 

@@ -95,7 +95,7 @@ PLUTestFacade::PLUTestFacade(std::function<void(Platform&)> customize, bool with
       logger_(std::make_shared<PLURecordingLogger>()) {
   auto dispatcher = withDispatcher ? dispatcher_ : nullptr;
   PLUInstanceControl::setDispatcherFactory(
-      [dispatcher](std::string* error) -> std::shared_ptr<PLUDispatcher> {
+      [dispatcher](const PLUContext&, std::string* error) -> std::shared_ptr<PLUDispatcher> {
         if (!dispatcher && error) *error = "no dispatcher in this test";
         return dispatcher;
       });

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "analytics/PLUInternal.h"
 #include "analytics/dispatch/PLUDispatcher.h"
 #include "loomset/PLU.h"
 #include "loomset/PLULogger.h"

@@ -1,6 +1,5 @@
 #include "support/ScopedPlatform.h"
 
-#include "Library/Util/platform/FileUtil.h"
 #include "Library/Util/platform/OpenSslRandomSource.h"
 
 namespace loomset::testing {
@@ -38,7 +37,9 @@ ScopedPlatform::ScopedPlatform(std::function<void(Platform&)> customize)
       mainLoop_(std::make_shared<ManualEventLoop>(clock_, "loomset-main")),
       random_(std::make_shared<SeededRandomSource>()),
       previous_(Platform::current()) {
-  auto platform = std::make_shared<Platform>();
+  // The services without fakes (files, HTTP, logger, worker loops, reachability, advertising)
+  // are those of the bundle in force.
+  auto platform = std::make_shared<Platform>(*previous_);
   platform->clock = clock_;
   platform->random = random_;
   platform->mainLoop = mainLoop_;
@@ -48,7 +49,7 @@ ScopedPlatform::ScopedPlatform(std::function<void(Platform&)> customize)
   platform->application.identifier = "org.loomset.tests";
   platform->application.shortVersion = "1.0";
   platform->application.resourceDirectory = tempDir_.file("bundle");
-  FileUtil::createDirectories(platform->application.resourceDirectory);
+  platform->fileSystem->createDirectories(platform->application.resourceDirectory);
 
   platform->device.model = "x86_64";
   platform->device.systemName = "Linux";
@@ -61,7 +62,7 @@ ScopedPlatform::ScopedPlatform(std::function<void(Platform&)> customize)
   platform->device.localeCountry = "US";
 
   platform->directories = DataDirectories(tempDir_.file("data"));
-  FileUtil::createDirectories(platform->directories.root());
+  platform->fileSystem->createDirectories(platform->directories.root());
 
   if (customize) customize(*platform);
   platform_ = platform;

@@ -8,8 +8,10 @@
 //   application "LoomsetTests", "org.loomset.tests", version "1.0", resources in <tmp>/bundle
 //   device      "x86_64", "Linux" "6.1.0", a 1024x768 screen at scale 2, {"en-US", "en"}, en/US
 //   directories rooted at <tmp>/data
-// where <tmp> is a fresh TempDir. `customize` may change any field before the bundle is
-// installed. Nest them freely; they restore in reverse order.
+// where <tmp> is a fresh TempDir; every other service (file system, HTTP client, logger, worker
+// loops, reachability watchers, advertising services) is that of the bundle in force before.
+// `customize` may change any field before the bundle is installed. Nest them freely; they restore
+// in reverse order.
 #pragma once
 
 #include <cstdint>

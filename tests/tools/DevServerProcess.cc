@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "loomset/platform/EventLoop.h"
+#include "loomset/platform/Platform.h"
 #include "tools/ToolProcess.h"
 
 extern char** environ;
@@ -150,8 +151,8 @@ HttpResponse httpFetch(HttpRequest request) {
   static const auto loop = std::make_shared<AsioEventLoop>("devserver-test-http");
   auto promise = std::make_shared<std::promise<HttpResponse>>();
   auto answer = promise->get_future();
-  HttpClient::shared()->send(std::move(request), loop,
-                             [promise](HttpResponse response) { promise->set_value(response); });
+  Platform::current()->http->send(
+      std::move(request), loop, [promise](HttpResponse response) { promise->set_value(response); });
   if (answer.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
     ADD_FAILURE() << "no HTTP answer within 60 seconds";
     return {};

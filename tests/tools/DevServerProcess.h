@@ -16,7 +16,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Library/Util/http/HttpClient.h"
+#include "loomset/platform/HttpClient.h"
 #include "support/TempDir.h"
 
 namespace loomset::testing {

@@ -263,5 +263,28 @@ TEST_F(DevServerContainers, RefusesMalformedRequestsAndBrokenFiles) {
   fetch("/r?id=garbage&v=i1", 500);
 }
 
+TEST_F(DevServerContainers, AnswersPreviewFetchesFromTheUnpublishedVersionOnly) {
+  const std::string previewQuery = "/r?id=GTM-SHOP&wen_auth=abc&wen_preview=3&v=i107577340";
+  // No unpublished version: 404, never the published one in its place.
+  fetch(previewQuery, 404);
+
+  MOXPResource unpublished = resource_;
+  unpublished.set_version("12-preview");
+  std::string previewBytes;
+  unpublished.SerializeToString(&previewBytes);
+  testing::writeFile(dir_.file("GTM-SHOP.preview"), previewBytes);
+
+  const auto preview = fetch(previewQuery);
+  ASSERT_TRUE(preview.has_resource());
+  EXPECT_EQ(preview.resource().version(), "12-preview");
+  EXPECT_EQ(preview.fingerprint(), containerFingerprint(previewBytes));
+  const auto unchanged = fetch(previewQuery + "&pv=" + preview.fingerprint());
+  EXPECT_FALSE(unchanged.has_resource());
+
+  // Ordinary fetches still get the published version and cannot name the preview file.
+  EXPECT_EQ(fetch("/r?id=GTM-SHOP&v=i107577340").resource().version(), "12");
+  fetch("/r?id=GTM-SHOP.preview&v=i107577340", 404);
+}
+
 }  // namespace
 }  // namespace loomset::devserver

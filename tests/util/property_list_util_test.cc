@@ -5,6 +5,7 @@
 
 #include "foundation/MOXPropertyListUtil.h"
 #include "loomset/Objects.h"
+#include "support/FaultInjectingFileSystem.h"
 #include "support/RecordingLogger.h"
 #include "support/ScopedPlatform.h"
 
@@ -140,6 +141,24 @@ TEST_F(PropertyListTest, WithoutADataRootNothingIsWritten) {
 TEST_F(PropertyListTest, RemovingAMissingFileIsQuiet) {
   EXPECT_TRUE(MOXPropertyListUtil::removePropertyList("Nothing"));
   EXPECT_TRUE(log_->lines().empty());
+}
+
+// The files go through the platform bundle's file system: a full disk fails the write, keeps the
+// file as it was, and the next write after space returns lands.
+TEST(PropertyListFiles, AFullDiskKeepsTheOldFileUntilSpaceReturns) {
+  auto files = std::make_shared<testing::FaultInjectingFileSystem>();
+  testing::ScopedPlatform platform([&](Platform& p) { p.fileSystem = files; });
+  testing::ScopedRecordingLogger log;
+  ASSERT_TRUE(MOXPropertyListUtil::writePropertyList("Referrers", dict({{"a", str("1")}})));
+  files->fillDisk();
+  EXPECT_FALSE(MOXPropertyListUtil::writePropertyList("Referrers", dict({{"a", str("2")}})));
+  EXPECT_TRUE(log->contains("Failed to Write property list Referrers with error could not write"));
+  EXPECT_TRUE(
+      MOXPropertyListUtil::readPropertyList("Referrers")->isEqual(*dict({{"a", str("1")}})));
+  files->heal();
+  ASSERT_TRUE(MOXPropertyListUtil::writePropertyList("Referrers", dict({{"a", str("3")}})));
+  EXPECT_TRUE(
+      MOXPropertyListUtil::readPropertyList("Referrers")->isEqual(*dict({{"a", str("3")}})));
 }
 
 }  // namespace

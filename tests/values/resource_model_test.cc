@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "loomset/MOXExpandedResource.h"
 #include "loomset/MOXTypes.h"
 #include "support/RuntimeTestSupport.h"
@@ -48,9 +46,7 @@ TEST(ExpandedModel, CallsHaveIdentityAndOwnTheirPropertyMaps) {
 
   const auto copy = one->copy();
   EXPECT_NE(copy, one);
-  copy->updateCacheablePropertyWithValue(strValue("z"), "k");
-  EXPECT_EQ(one->propertyForKey("k")->string(), "b");
-  EXPECT_EQ(copy->propertyForKey("k")->string(), "z");
+  EXPECT_EQ(copy->propertyForKey("k"), one->propertyForKey("k"));  // the Values are shared
 
   auto rule = MOXExpandedRule::builder().addAddTag(one).addAddTag(one).build();
   EXPECT_EQ(rule->addTags().size(), 2u);  // a call added twice stands twice
@@ -58,25 +54,57 @@ TEST(ExpandedModel, CallsHaveIdentityAndOwnTheirPropertyMaps) {
   EXPECT_NE(rule->description().find("Add tags: ("), std::string::npos);
 }
 
-TEST(ExpandedModel, PropertyReplacementToleratesConcurrentReaders) {
+TEST(ExpandedModel, CallsWithManyPropertiesFindEveryKeyAndKeepTheLastValue) {
   Props props;
   for (int i = 0; i < 20; ++i) props.push_back({"key" + std::to_string(i), intValue(i)});
+  props.push_back({"key13", intValue(99)});
   const auto call = makeCall(props);
-  std::atomic<bool> done{false};
-  std::thread writer([&] {
-    for (int round = 0; round < 2000; ++round) {
-      call->updateCacheablePropertyWithValue(intValue(round), "key" + std::to_string(round % 20));
-    }
-    done = true;
-  });
-  int reads = 0;
-  while (!done || reads == 0) {
-    for (const auto& [key, value] : call->properties()) ASSERT_NE(value, nullptr);
-    ASSERT_NE(call->propertyForKey("key13"), nullptr);
-    ++reads;
-  }
-  writer.join();
   EXPECT_EQ(call->propertyCount(), 20u);
+  for (int i = 0; i < 20; ++i) {
+    const ValuePtr value = call->propertyForKey("key" + std::to_string(i));
+    ASSERT_NE(value, nullptr) << i;
+    EXPECT_EQ(value->integer(), i == 13 ? 99 : i);
+  }
+  EXPECT_EQ(call->propertyForKey("key20"), nullptr);
+  EXPECT_EQ(call->properties()[13].first, "key13");  // the key keeps its first place
+}
+
+TEST(ExpandedModel, EveryCallTheResourceReachesHasOneDenseOrdinal) {
+  auto shared = makeCall({{"function", fnValue("_eq")}});
+  auto tag = makeCall({{"function", fnValue("t")}});
+  auto removed = makeCall({{"function", fnValue("u")}});
+  auto ruleMacro = constantMacro("r", strValue("1"));
+  auto defaultMacro = constantMacro("m", strValue("2"));
+  auto stranger = makeCall({{"function", fnValue("_c")}});
+  auto rule = MOXExpandedRule::builder()
+                  .addPositivePredicate(shared)
+                  .addNegativePredicate(shared)
+                  .addAddTag(tag)
+                  .addAddTag(nullptr)
+                  .addRemoveTag(removed)
+                  .addAddMacro(ruleMacro)
+                  .build();
+  const MOXExpandedResourcePtr resource = MOXExpandedResource::builder()
+                                              .addRule(rule)
+                                              .addRule(rule)  // the same rule twice
+                                              .addMacro(ruleMacro)
+                                              .addMacro(defaultMacro)
+                                              .build();
+  // First met first: the rule's predicates, tags, macros, then the macro map.
+  const std::vector<const MOXExpandedFunctionCall*> expected = {
+      shared.get(), tag.get(), removed.get(), ruleMacro.get(), defaultMacro.get()};
+  EXPECT_EQ(resource->calls(), expected);
+  EXPECT_EQ(resource->callCount(), 5u);
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(resource->ordinalOf(*expected[i]), i);
+  }
+  EXPECT_EQ(resource->ordinalOf(*stranger), MOXExpandedResource::kNoOrdinal);
+
+  // Ordinals belong to the resource: the same call has its own ordinal in another one.
+  const MOXExpandedResourcePtr other =
+      MOXExpandedResource::builder().addMacro(defaultMacro).build();
+  EXPECT_EQ(other->ordinalOf(*defaultMacro), 0u);
+  EXPECT_EQ(resource->ordinalOf(*defaultMacro), 4u);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <optional>
 #include <sstream>
 #include <system_error>
+#include <vector>
 
 #include "loomset/proto/serving.pb.h"
 #include "tools/devserver/Collector.h"
@@ -65,16 +66,29 @@ ServerResponse ContainerDirectory::respond(const ServerRequest& request) const {
     return ServerResponse::text(404, "no container \"" + id + "\"\n");
   }
 
+  // A preview fetch carries the preview link's parameters ("wen_auth", "wen_preview") and is
+  // answered with the unpublished version only; there is no fallback to the published one.
+  const bool preview = query.contains("wen_preview");
+  constexpr std::string_view kPreviewSuffix = ".preview";
+  if (!preview && id.size() >= kPreviewSuffix.size() &&
+      id.compare(id.size() - kPreviewSuffix.size(), kPreviewSuffix.size(), kPreviewSuffix) == 0) {
+    return ServerResponse::text(404, "no container \"" + id + "\"\n");
+  }
+  const std::vector<const char*> suffixes =
+      preview ? std::vector<const char*>{".preview"} : std::vector<const char*>{"", ".pb"};
   std::optional<std::string> bytes;
   std::string path;
-  for (const char* suffix : {"", ".pb"}) {
+  for (const char* suffix : suffixes) {
     path = directory_ + "/" + id + suffix;
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec)) continue;
     bytes = readFile(path);
     if (bytes) break;
   }
-  if (!bytes) return ServerResponse::text(404, "no container \"" + id + "\"\n");
+  if (!bytes) {
+    return ServerResponse::text(
+        404, std::string(preview ? "no preview of container \"" : "no container \"") + id + "\"\n");
+  }
   if (bytes->size() > kMaxContainerBytes) {
     return ServerResponse::text(500, path + " is too large to serve\n");
   }

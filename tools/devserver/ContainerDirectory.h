@@ -9,6 +9,11 @@
 //   dot, or holding anything but letters, digits, "-", "_" and ".");
 // - 400 without "id", 405 for another method than GET, 500 for a file that is no resource.
 //
+// A preview fetch ("/r?id=ID&wen_auth=A&wen_preview=N&v=...", any request with a "wen_preview"
+// parameter) is answered the same way from ID.preview, the unpublished version, and with 404 when
+// there is none; the published file is never served in its place, nor ID.preview to an ordinary
+// fetch.
+//
 // The fingerprint is taken from the file's bytes, so recompiling a container changes it. Files
 // are read on every request: what is on disk is what is served.
 //

@@ -376,11 +376,4 @@ std::shared_ptr<HttpCall> CurlHttpClient::send(HttpRequest request, std::shared_
   return transfer;
 }
 
-std::shared_ptr<HttpClient> HttpClient::shared() {
-  // Lives as long as the process: requests may still be in flight during static destruction.
-  static const auto* const client =
-      new std::shared_ptr<HttpClient>(std::make_shared<CurlHttpClient>());
-  return *client;
-}
-
 }  // namespace loomset

@@ -12,7 +12,7 @@
 
 #include <memory>
 
-#include "Library/Util/http/HttpClient.h"
+#include "loomset/platform/HttpClient.h"
 
 namespace loomset {
 

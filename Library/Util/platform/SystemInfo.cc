@@ -1,11 +1,13 @@
-// The system defaults of the application and device descriptions and of the data root.
+// The system defaults of the application and device descriptions and of the data root. They are
+// what the system-default bundle is built from, so they read the system's files through the
+// system-default file system.
 #include <sys/utsname.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <string>
 
-#include "Library/Util/platform/FileUtil.h"
+#include "Library/Util/platform/DefaultServices.h"
 #include "Library/Util/platform/SystemInfoParsing.h"
 #include "loomset/platform/DeviceInfo.h"
 #include "loomset/platform/Platform.h"
@@ -39,7 +41,7 @@ std::string executableDirectory() {
 
 ApplicationInfo ApplicationInfo::systemDefault() {
   ApplicationInfo info;
-  info.name = trimmedLine(FileUtil::readFile("/proc/self/comm").value_or(""));
+  info.name = trimmedLine(defaultFileSystem()->readFile("/proc/self/comm").value_or(""));
   if (info.name.empty()) info.name = "application";
   info.identifier = "org.loomset." + info.name;
   info.shortVersion = "1.0";
@@ -58,7 +60,7 @@ DeviceInfo DeviceInfo::systemDefault() {
 
   std::string osName;
   for (const char* path : {"/etc/os-release", "/usr/lib/os-release"}) {
-    if (auto content = FileUtil::readFile(path)) {
+    if (auto content = defaultFileSystem()->readFile(path)) {
       osName = systeminfo::osReleaseName(*content);
       break;
     }

@@ -1,14 +1,14 @@
 // Optional access to the platform's ad-attribution service, for the one-time install-campaign hit:
-// when an application registers a provider and the installation is found to come from an ad
+// when the platform bundle carries a provider and the installation is found to come from an ad
 // campaign (within a day of the first start), each tracking id sends one "data" hit with campaign
-// source "iAd". Without a provider (the default) there is no such hit.
+// source "iAd". The provider is an optional member of the platform bundle
+// (`Platform::adAttribution`); without one (the default) there is no such hit.
 //
 // Threads: the provider's functions are called on the analytics worker thread and must not block;
 // they answer through their reply, once, from any thread.
 #pragma once
 
 #include <functional>
-#include <memory>
 #include <optional>
 
 #include "loomset/Export.h"
@@ -24,10 +24,6 @@ struct LOOMSET_EXPORT PLUAdAttributionProvider {
   // Either may be left empty; the first that is set is asked.
   std::function<void(ConversionDetailsReply)> lookupAdConversionDetails;
   std::function<void(AttributionReply)> determineAppInstallationAttribution;
-
-  // The process-wide registration; none by default.
-  static void setShared(std::shared_ptr<const PLUAdAttributionProvider> provider);
-  static std::shared_ptr<const PLUAdAttributionProvider> shared();
 };
 
 }  // namespace loomset

@@ -1,12 +1,12 @@
-// Optional access to the platform's advertising identifier. When an application registers one
-// (before the first use of `PLU`), hits of trackers that allow it carry "&idfa" and "&ate";
-// without it those fields do not exist.
+// Optional access to the platform's advertising identifier. When an application puts one in the
+// platform bundle (`Platform::advertisingId`, before the first use of `PLU`), hits of trackers
+// that allow it carry "&idfa" and "&ate", and the container macros "_adi", "_aid", "_ate" and
+// "_cqid" answer from it; without it those fields do not exist.
 //
 // Threads: the functions are called from the threads that send hits; they must be thread-safe.
 #pragma once
 
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 
@@ -21,10 +21,6 @@ struct LOOMSET_EXPORT PLUAdvertisingIdAccess {
   std::function<bool()> retrieveTrackingFlag;
 
   bool isComplete() const { return retrieveId && retrieveTrackingFlag; }
-
-  // The process-wide registration; empty by default.
-  static void setShared(std::shared_ptr<const PLUAdvertisingIdAccess> access);
-  static std::shared_ptr<const PLUAdvertisingIdAccess> shared();
 };
 
 }  // namespace loomset

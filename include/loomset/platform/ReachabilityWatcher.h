@@ -1,6 +1,7 @@
 // The platform service that watches whether one host can be reached: it reports reachability
-// flags (with the platform's values) whenever they change. The default on Linux is a host-route
-// watcher; tests and applications may hand in their own factory through the platform bundle.
+// flags (with the platform's values) whenever they change. The platform bundle carries the
+// factory that makes watchers (`Platform::reachability`); the default on Linux is a host-route
+// watcher, and tests and applications may hand in their own.
 //
 // Threads: a watcher's callback runs on the loop its factory was given; `stop` may be called from
 // any thread.
@@ -10,6 +11,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+
+#include "loomset/Export.h"
 
 namespace loomset {
 
@@ -25,7 +28,7 @@ inline constexpr std::uint32_t kMOXReachabilityFlagIsDirect = 1u << 17;
 inline constexpr std::uint32_t kMOXReachabilityFlagIsWWAN = 1u << 18;
 
 // The platform service that observes one host. `start` answers false when it cannot observe.
-class MOXReachabilityWatcher {
+class LOOMSET_EXPORT MOXReachabilityWatcher {
  public:
   using FlagsCallback = std::function<void(std::uint32_t flags)>;
   virtual ~MOXReachabilityWatcher() = default;
@@ -34,8 +37,11 @@ class MOXReachabilityWatcher {
   virtual void stop() = 0;
 };
 
-// Makes the watcher for a host; nothing when none can be made for it.
-using MOXReachabilityWatcherFactory =
-    std::function<std::unique_ptr<MOXReachabilityWatcher>(const std::string& host)>;
+class EventLoop;
+
+// Makes the watcher for a host, delivering its flags on `deliveryLoop`; nothing when none can be
+// made for it.
+using MOXReachabilityWatcherFactory = std::function<std::unique_ptr<MOXReachabilityWatcher>(
+    const std::string& host, std::shared_ptr<EventLoop> deliveryLoop)>;
 
 }  // namespace loomset

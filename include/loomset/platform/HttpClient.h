@@ -1,5 +1,7 @@
 // The library's HTTP client: value-type requests and responses, asynchronous sends whose
-// completion runs exactly once on an event loop the caller names, and cancellation.
+// completion runs exactly once on an event loop the caller names, and cancellation. Every request
+// of the library goes through the `http` client of the platform bundle (libcurl by default), so an
+// application can hand in a transport of its own and a test a scripted one.
 //
 // A response with a status (even 404 or 500) is not an error at this level: `errorCode` reports
 // only that no complete response arrived (connection refused, timeout, cancelled, ...). Callers
@@ -17,13 +19,14 @@
 #include <utility>
 #include <vector>
 
+#include "loomset/Export.h"
 #include "loomset/platform/EventLoop.h"
 
 namespace loomset {
 
 using HttpHeaders = std::vector<std::pair<std::string, std::string>>;
 
-struct HttpRequest {
+struct LOOMSET_EXPORT HttpRequest {
   std::string method = "GET";
   std::string url;
   // Sent in this order; a header the transport would add itself is replaced by one given here.
@@ -45,7 +48,7 @@ enum class HttpErrorCode {
   kShutDown,   // the client went away before the request finished
 };
 
-struct HttpResponse {
+struct LOOMSET_EXPORT HttpResponse {
   int status = 0;       // 0 when no response arrived
   HttpHeaders headers;  // of the final response (after redirects), in arrival order
   std::string body;
@@ -60,13 +63,13 @@ struct HttpResponse {
 
 // One request in flight. Cancelling it before its completion has been posted makes the
 // completion report kCancelled; afterwards it does nothing. Safe at any moment, more than once.
-class HttpCall {
+class LOOMSET_EXPORT HttpCall {
  public:
   virtual ~HttpCall() = default;
   virtual void cancel() = 0;
 };
 
-class HttpClient {
+class LOOMSET_EXPORT HttpClient {
  public:
   using Completion = std::function<void(HttpResponse)>;
 
@@ -78,9 +81,6 @@ class HttpClient {
   // Starts the request and returns at once. `completion` runs once, on `loop`.
   virtual std::shared_ptr<HttpCall> send(HttpRequest request, std::shared_ptr<EventLoop> loop,
                                          Completion completion) = 0;
-
-  // The process-wide client over libcurl, created on first use.
-  static std::shared_ptr<HttpClient> shared();
 };
 
 }  // namespace loomset

@@ -1,0 +1,98 @@
+#include "Library/Util/platform/SerialQueue.h"
+
+#include <deque>
+#include <mutex>
+#include <utility>
+
+#include "Library/Util/platform/GuardedBlock.h"
+
+namespace loomset {
+
+namespace {
+
+// Blocks run in one executor task before the queue hands the thread back.
+constexpr int kBlocksPerTask = 64;
+
+}  // namespace
+
+class SerialQueue::State : public std::enable_shared_from_this<State> {
+ public:
+  State(std::shared_ptr<Executor> executor, std::string name)
+      : executor_(std::move(executor)), name_(std::move(name)) {}
+
+  void post(Block block) {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      blocks_.push_back(std::move(block));
+      if (scheduled_) return;
+      scheduled_ = true;
+    }
+    schedule();
+  }
+
+  bool hasPendingWork() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return !blocks_.empty();
+  }
+
+  bool isCurrent() const { return current == this; }
+
+ private:
+  void schedule() {
+    executor_->execute([self = shared_from_this()] { self->runSome(); });
+  }
+
+  void runSome() {
+    const State* previous = current;
+    current = this;
+    for (int i = 0; i < kBlocksPerTask; ++i) {
+      Block block;
+      {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (blocks_.empty()) {
+          scheduled_ = false;
+          current = previous;
+          return;
+        }
+        block = std::move(blocks_.front());
+        blocks_.pop_front();
+      }
+      runBlockGuarded(name_, block);
+    }
+    current = previous;
+    bool more = false;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      more = !blocks_.empty();
+      scheduled_ = more;
+    }
+    if (more) schedule();
+  }
+
+  static thread_local const State* current;
+
+  const std::shared_ptr<Executor> executor_;
+  const std::string name_;
+  mutable std::mutex mu_;
+  std::deque<Block> blocks_;  // guarded by mu_
+  bool scheduled_ = false;    // guarded by mu_: a task of ours is queued or running
+};
+
+thread_local const SerialQueue::State* SerialQueue::State::current = nullptr;
+
+SerialQueue::SerialQueue(std::shared_ptr<Executor> executor, std::string name)
+    : state_(std::make_shared<State>(std::move(executor), std::move(name))) {}
+
+void SerialQueue::post(Block block) {
+  if (block) state_->post(std::move(block));
+}
+
+bool SerialQueue::hasPendingWork() const {
+  return state_->hasPendingWork();
+}
+
+bool SerialQueue::isCurrent() const {
+  return state_->isCurrent();
+}
+
+}  // namespace loomset
