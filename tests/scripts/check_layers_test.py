@@ -45,7 +45,7 @@ SOUND = {
     "foundation/Object.cc": '#include "loomset/platform/Platform.h"\n',
     "include/loomset/Objects.h": '#include "foundation/Object.h"\n',
     "foundation/Object.h": "#pragma once\n",
-    "values/Value.cc": '#include "loomset/Objects.h"\n#include "serving.pb.h"\n',
+    "values/Value.cc": '#include "loomset/Objects.h"\n#include "loomset/proto/serving.pb.h"\n',
     "datalayer/Layer.cc": '#include "values/Value.h"\n',
     "values/Value.h": "#pragma once\n",
     "runtime/Runtime.cc": '#include "datalayer/Layer.h"\n',
