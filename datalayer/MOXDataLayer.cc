@@ -24,7 +24,8 @@ class MOXDataLayer::Impl {
  public:
   explicit Impl(std::shared_ptr<MOXDataLayerPersistentStore> s) : store(std::move(s)) {}
 
-  void pushWithoutWaiting(const std::shared_ptr<Dictionary>& update) EXCLUDES(pushLock);
+  // Also called again, nested, by the thread holding pushLock (a listener's push).
+  void pushWithoutWaiting(const std::shared_ptr<Dictionary>& update);
   void unwindPush(std::int64_t depth) REQUIRES(pushLock);
   void drain() REQUIRES(pushLock);
   void process(const std::shared_ptr<Dictionary>& update) REQUIRES(pushLock);
