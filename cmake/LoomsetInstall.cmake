@@ -1,11 +1,13 @@
 include(CMakePackageConfigHelpers)
 
+# The target's install interface names the include folder (and no other).
 install(TARGETS loomset EXPORT LoomsetTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(DIRECTORY include/loomset DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+# The generated schema headers go to include/loomset/proto only; they include each other as
+# "loomset/proto/<name>.pb.h", so the include folder above is all a consumer needs.
 install(DIRECTORY ${LOOMSET_GENERATED_DIR}/loomset/proto
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/loomset FILES_MATCHING PATTERN "*.h")
 

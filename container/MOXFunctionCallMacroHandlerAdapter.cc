@@ -5,7 +5,7 @@
 namespace loomset {
 
 MOXFunctionCallMacroHandlerAdapter::MOXFunctionCallMacroHandlerAdapter(
-    std::weak_ptr<MOXFunctionCallHandlerRegistry> container)
+    std::weak_ptr<MOXFunctionCallHandlers> container)
     : container_(std::move(container)) {}
 
 ObjectPtr MOXFunctionCallMacroHandlerAdapter::evaluate(
@@ -17,14 +17,13 @@ ObjectPtr MOXFunctionCallMacroHandlerAdapter::evaluate(
   return handler->valueForMacro(name, parameters);
 }
 
-std::shared_ptr<MOXFunctionCallHandlerRegistry> MOXFunctionCallMacroHandlerAdapter::container()
-    const {
+std::shared_ptr<MOXFunctionCallHandlers> MOXFunctionCallMacroHandlerAdapter::container() const {
   MutexLock lock(mu_);
   return container_.lock();
 }
 
 void MOXFunctionCallMacroHandlerAdapter::setContainer(
-    std::weak_ptr<MOXFunctionCallHandlerRegistry> container) {
+    std::weak_ptr<MOXFunctionCallHandlers> container) {
   MutexLock lock(mu_);
   container_ = std::move(container);
 }

@@ -7,7 +7,7 @@
 namespace loomset {
 
 MOXFunctionCallTagHandlerAdapter::MOXFunctionCallTagHandlerAdapter(
-    std::weak_ptr<MOXFunctionCallHandlerRegistry> container)
+    std::weak_ptr<MOXFunctionCallHandlers> container)
     : container_(std::move(container)) {}
 
 ObjectPtr MOXFunctionCallTagHandlerAdapter::evaluate(
@@ -21,14 +21,13 @@ ObjectPtr MOXFunctionCallTagHandlerAdapter::evaluate(
   return MOXTypes::defaultString();
 }
 
-std::shared_ptr<MOXFunctionCallHandlerRegistry> MOXFunctionCallTagHandlerAdapter::container()
-    const {
+std::shared_ptr<MOXFunctionCallHandlers> MOXFunctionCallTagHandlerAdapter::container() const {
   MutexLock lock(mu_);
   return container_.lock();
 }
 
 void MOXFunctionCallTagHandlerAdapter::setContainer(
-    std::weak_ptr<MOXFunctionCallHandlerRegistry> container) {
+    std::weak_ptr<MOXFunctionCallHandlers> container) {
   MutexLock lock(mu_);
   container_ = std::move(container);
 }

@@ -85,6 +85,9 @@ bool DataLayerTable::open() {
     MOXLog::error("Unable to open WEN database");
     return false;
   }
+  // Another connection to the file (a second manager of this process, or another process) may
+  // hold the write lock for a moment: wait for it rather than failing the operation.
+  db_.setBusyTimeout(5000);
   if (!tableExists()) {
     SqliteStatement create = prepare(kCreateSql, "create maps table");
     if (!create || !create.step().isDone()) {

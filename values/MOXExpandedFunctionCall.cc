@@ -1,5 +1,7 @@
 #include "loomset/MOXExpandedFunctionCall.h"
 
+#include <algorithm>
+
 namespace loomset {
 
 const std::string& MOXExpandedFunctionCall::functionKey() {
@@ -33,6 +35,19 @@ std::vector<MOXExpandedFunctionCall::Property> MOXExpandedFunctionCall::withoutR
     const std::vector<Property>& properties) {
   std::vector<Property> result;
   result.reserve(properties.size());
+  // Calls have a handful of properties: scanning them beats building an index.
+  if (properties.size() <= kIndexThreshold) {
+    for (const auto& [key, value] : properties) {
+      auto same = std::find_if(result.begin(), result.end(),
+                               [&key = key](const Property& p) { return p.first == key; });
+      if (same == result.end()) {
+        result.emplace_back(key, value);
+      } else {
+        same->second = value;
+      }
+    }
+    return result;
+  }
   std::unordered_map<std::string_view, std::size_t> seen;
   for (const auto& [key, value] : properties) {
     auto [it, added] = seen.emplace(key, result.size());

@@ -1,5 +1,7 @@
 #include "loomset/MOXExpandedResource.h"
 
+#include <cstdint>
+
 #include "loomset/MOXTypes.h"
 
 namespace loomset {
@@ -16,25 +18,54 @@ MOXExpandedResource::MOXExpandedResource(std::vector<MOXExpandedRulePtr> rules, 
       resourceFormatVersion_(resourceFormatVersion) {
   macroIndex_.reserve(macros_.size());
   for (std::size_t i = 0; i < macros_.size(); ++i) macroIndex_.emplace(macros_[i].first, i);
+  numberCalls();
+}
+
+void MOXExpandedResource::numberCalls() {
+  std::size_t references = 0;
+  for (const auto& rule : rules_) {
+    references += rule->positivePredicates().size() + rule->negativePredicates().size() +
+                  rule->addTags().size() + rule->removeTags().size() + rule->addMacros().size() +
+                  rule->removeMacros().size();
+  }
+  for (const auto& [name, calls] : macros_) references += calls.size();
+  std::size_t capacity = 8;
+  while (capacity < 2 * references) capacity *= 2;  // at most half full
+  ordinalSlots_.assign(capacity, {nullptr, 0});
+
+  auto number = [this](const MOXExpandedFunctionCall* call) {
+    if (!call) return;
+    auto& slot = ordinalSlots_[ordinalSlot(call)];
+    if (slot.first) return;
+    slot = {call, calls_.size()};
+    calls_.push_back(call);
+  };
   for (const auto& rule : rules_) {
     for (const auto* list :
          {&rule->positivePredicates(), &rule->negativePredicates(), &rule->addTags(),
           &rule->removeTags(), &rule->addMacros(), &rule->removeMacros()}) {
-      for (const auto& call : *list) numberCall(call.get());
+      for (const auto& call : *list) number(call.get());
     }
   }
   for (const auto& [name, calls] : macros_) {
-    for (const auto& call : calls) numberCall(call.get());
+    for (const auto& call : calls) number(call.get());
   }
 }
 
-void MOXExpandedResource::numberCall(const MOXExpandedFunctionCall* call) {
-  if (call && ordinals_.emplace(call, calls_.size()).second) calls_.push_back(call);
+std::size_t MOXExpandedResource::ordinalSlot(const MOXExpandedFunctionCall* call) const {
+  const std::size_t mask = ordinalSlots_.size() - 1;
+  // Calls are heap objects: the low bits say little, the multiplication spreads the rest.
+  std::size_t at =
+      static_cast<std::size_t>(
+          (reinterpret_cast<std::uintptr_t>(call) >> 4) * 0x9E3779B97F4A7C15ull >> 32) &
+      mask;
+  while (ordinalSlots_[at].first && ordinalSlots_[at].first != call) at = (at + 1) & mask;
+  return at;
 }
 
 std::size_t MOXExpandedResource::ordinalOf(const MOXExpandedFunctionCall& call) const {
-  auto it = ordinals_.find(&call);
-  return it == ordinals_.end() ? kNoOrdinal : it->second;
+  const auto& slot = ordinalSlots_[ordinalSlot(&call)];
+  return slot.first ? slot.second : kNoOrdinal;
 }
 
 const MOXExpandedResource::Calls* MOXExpandedResource::macrosByName(std::string_view name) const {

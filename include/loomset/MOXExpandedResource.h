@@ -13,6 +13,7 @@
 // Threads: immutable once built; any thread may read it without a lock.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -59,13 +60,17 @@ class LOOMSET_EXPORT MOXExpandedResource {
   std::string description() const;
 
  private:
-  void numberCall(const MOXExpandedFunctionCall* call);
+  void numberCalls();
+  // The slot of `call` in ordinalSlots_: where it is, or the empty slot where it would go.
+  std::size_t ordinalSlot(const MOXExpandedFunctionCall* call) const;
 
   const std::vector<MOXExpandedRulePtr> rules_;
   const MacroMap macros_;
   std::unordered_map<std::string, std::size_t> macroIndex_;  // name -> position in macros_
   std::vector<const MOXExpandedFunctionCall*> calls_;        // by ordinal
-  std::unordered_map<const MOXExpandedFunctionCall*, std::size_t> ordinals_;
+  // Open addressing by address (a resource has thousands of calls, and a node per call would
+  // cost more than the rest of the numbering): call and ordinal, null where empty.
+  std::vector<std::pair<const MOXExpandedFunctionCall*, std::size_t>> ordinalSlots_;
   const std::string version_;
   const std::int32_t resourceFormatVersion_;
 };

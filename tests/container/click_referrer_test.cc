@@ -3,10 +3,10 @@
 #include <map>
 #include <string>
 
-#include "foundation/MOXPropertyListUtil.h"
-#include "runtime/macros/MOXClickReferrerUtil.h"
 #include "container/MOXCliquetClickReferrerListener.h"
+#include "foundation/MOXPropertyListUtil.h"
 #include "loomset/Objects.h"
+#include "runtime/macros/MOXClickReferrerUtil.h"
 #include "support/RecordingLogger.h"
 #include "support/ScopedPlatform.h"
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "container/MOXFunctionCallHandlers.h"
 #include "container/MOXFunctionCallMacroHandlerAdapter.h"
 #include "container/MOXFunctionCallTagHandlerAdapter.h"
-#include "loomset/MOXFunctionCallHandlerRegistry.h"
 #include "loomset/MOXResourceUtil.h"
 #include "loomset/MOXRuntime.h"
 #include "loomset/MOXTypes.h"
@@ -22,25 +22,7 @@ namespace {
 
 using namespace testing;
 
-// Stands in for the container's two handler maps.
-class Registry : public MOXFunctionCallHandlerRegistry {
- public:
-  std::shared_ptr<MOXFunctionCallTagHandler> functionCallTagHandlerForTag(
-      const std::string& name) override {
-    std::lock_guard<std::mutex> lock(mu);
-    auto found = tags.find(name);
-    return found == tags.end() ? nullptr : found->second;
-  }
-  std::shared_ptr<MOXFunctionCallMacroHandler> functionCallMacroHandlerForMacro(
-      const std::string& name) override {
-    std::lock_guard<std::mutex> lock(mu);
-    auto found = macros.find(name);
-    return found == macros.end() ? nullptr : found->second;
-  }
-  std::mutex mu;
-  std::map<std::string, std::shared_ptr<MOXFunctionCallTagHandler>> tags;
-  std::map<std::string, std::shared_ptr<MOXFunctionCallMacroHandler>> macros;
-};
+using Registry = MOXFunctionCallHandlers;
 
 // Records each call's name and parameters (as text); answers `answer`, or throws when asked to.
 class Recorder : public MOXFunctionCallTagHandler, public MOXFunctionCallMacroHandler {
@@ -105,7 +87,7 @@ TEST_F(CustomFunctionCallTest, HandlersReceiveTheAdditionalParametersWithTextKey
   EXPECT_FALSE(macro.isCacheable());
 
   auto handler = std::make_shared<Recorder>(obj::str("answer"));
-  registry->macros["m"] = handler;
+  registry->registerFunctionCallMacroHandler(handler, "m");
   ScopedRecordingLogger log;
   const ValuePtr result =
       callMacro("m", mapValue({{intValue(7), strValue("seven")},
@@ -138,7 +120,7 @@ TEST_F(CustomFunctionCallTest, HandlersReceiveTheAdditionalParametersWithTextKey
 
 TEST_F(CustomFunctionCallTest, ParametersThatAreNotAMapNeverReachTheHandler) {
   auto handler = std::make_shared<Recorder>(obj::str("answer"));
-  registry->macros["m"] = handler;
+  registry->registerFunctionCallMacroHandler(handler, "m");
   ScopedRecordingLogger log;
   EXPECT_EQ(callMacro("m", listValue({strValue("a")})), MOXTypes::defaultValue());
   EXPECT_EQ(callMacro("m", strValue("k=v")), MOXTypes::defaultValue());
@@ -148,7 +130,7 @@ TEST_F(CustomFunctionCallTest, ParametersThatAreNotAMapNeverReachTheHandler) {
 
 TEST_F(CustomFunctionCallTest, HandlerAnswersConvertToValues) {
   auto answer = [&](ObjectPtr object) {
-    registry->macros["m"] = std::make_shared<Recorder>(std::move(object));
+    registry->registerFunctionCallMacroHandler(std::make_shared<Recorder>(std::move(object)), "m");
     return callMacro("m");
   };
   EXPECT_EQ(answer(obj::str("hi"))->string(), "hi");
@@ -169,13 +151,14 @@ TEST_F(CustomFunctionCallTest, HandlerAnswersConvertToValues) {
   EXPECT_EQ(answer(nullptr), MOXTypes::defaultValue());
   EXPECT_FALSE(log->lines().empty());  // the conversion's error line
   log->clear();
-  registry->macros.clear();
+  registry->registerFunctionCallMacroHandler(nullptr, "m");
   EXPECT_EQ(callMacro("m"), MOXTypes::defaultValue());
   EXPECT_FALSE(log->lines().empty());
 }
 
 TEST_F(CustomFunctionCallTest, ThrowingHandlersAreLoggedAndAnswerTheDefault) {
-  registry->macros["bad"] = std::make_shared<Recorder>(obj::str("x"), /*throws=*/true);
+  registry->registerFunctionCallMacroHandler(
+      std::make_shared<Recorder>(obj::str("x"), /*throws=*/true), "bad");
   ScopedRecordingLogger log;
   EXPECT_EQ(callMacro("bad"), MOXTypes::defaultValue());
   EXPECT_EQ(log->count("Custom macro/tag bad threw exception handler failed"), 1);
@@ -207,8 +190,8 @@ TEST_F(CustomFunctionCallTest, AdaptersLookHandlersUpOnEveryCallAndHoldTheContai
   EXPECT_TRUE(log->lines().empty());
 
   // One name, two registries: each adapter reaches only its own kind of handler.
-  registry->tags["same"] = tagHandler;
-  registry->macros["same"] = macroHandler;
+  registry->registerFunctionCallTagHandler(tagHandler, "same");
+  registry->registerFunctionCallMacroHandler(macroHandler, "same");
   tagAdapter->evaluate("same", obj::dict({{"a", obj::i64(1)}}));
   tagAdapter->evaluate("other", Dictionary::create());
   EXPECT_EQ(describe(macroAdapter->evaluate("same", Dictionary::create())), "macro");
@@ -217,7 +200,7 @@ TEST_F(CustomFunctionCallTest, AdaptersLookHandlersUpOnEveryCallAndHoldTheContai
 
   // A replaced handler is used from then on.
   auto replacement = std::make_shared<Recorder>(obj::str("new"));
-  registry->macros["same"] = replacement;
+  registry->registerFunctionCallMacroHandler(replacement, "same");
   EXPECT_EQ(describe(macroAdapter->evaluate("same", Dictionary::create())), "new");
 
   // The container owns the runtime that owns the adapters; once it is gone they find nothing.
@@ -230,7 +213,7 @@ TEST_F(CustomFunctionCallTest, AdaptersLookHandlersUpOnEveryCallAndHoldTheContai
   EXPECT_EQ(tagHandler->calls().size(), 1u);
 
   auto second = std::make_shared<Registry>();
-  second->macros["same"] = replacement;
+  second->registerFunctionCallMacroHandler(replacement, "same");
   macroAdapter->setContainer(second);
   EXPECT_EQ(describe(macroAdapter->evaluate("same", Dictionary::create())), "new");
 }
@@ -280,7 +263,7 @@ TEST_F(CustomFunctionCallRuntimeTest, MacroHandlerIsAskedOnEveryLookup) {
   // Registered after the runtime was built: still found.
   auto handler = std::make_shared<Recorder>(obj::str("hello"));
   EXPECT_EQ(runtime->evaluateMacroReference("greeting").value(), MOXTypes::defaultValue());
-  registry->macros["greeting"] = handler;
+  registry->registerFunctionCallMacroHandler(handler, "greeting");
   for (int i = 0; i < 3; ++i) {
     const MOXPValueAndStatic result = runtime->evaluateMacroReference("greeting");
     EXPECT_EQ(text(result.value()), "hello");
@@ -294,11 +277,11 @@ TEST_F(CustomFunctionCallRuntimeTest, MacroHandlerIsAskedOnEveryLookup) {
 TEST_F(CustomFunctionCallRuntimeTest, ThrowingTagHandlerDoesNotStopTheOtherTags) {
   auto boom = std::make_shared<Recorder>(nullptr, /*throws=*/true);
   auto fine = std::make_shared<Recorder>();
-  registry->tags["boom"] = boom;
-  registry->tags["fine"] = fine;
+  registry->registerFunctionCallTagHandler(boom, "boom");
+  registry->registerFunctionCallTagHandler(fine, "fine");
   // A macro handler of the same name is no tag handler.
   auto macroOnly = std::make_shared<Recorder>(obj::str("x"));
-  registry->macros["fine"] = macroOnly;
+  registry->registerFunctionCallMacroHandler(macroOnly, "fine");
 
   ScopedRecordingLogger log;
   EXPECT_NO_THROW(runtime->evaluateTags("go"));

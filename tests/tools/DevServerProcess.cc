@@ -61,7 +61,7 @@ int reap(pid_t pid, std::chrono::milliseconds timeout) {
 
 }  // namespace
 
-DevServerProcess::DevServerProcess(std::vector<std::string> args) {
+DevServerProcess::DevServerProcess(std::vector<std::string> args, bool logRequests) {
   dir_ = std::make_unique<TempDir>();
   errPath_ = dir_->file("stderr");
   int pipeFds[2];
@@ -69,7 +69,8 @@ DevServerProcess::DevServerProcess(std::vector<std::string> args) {
     ADD_FAILURE() << "pipe failed";
     return;
   }
-  std::vector<std::string> argv{LOOMSET_DEVSERVER_PATH, "--quiet"};
+  std::vector<std::string> argv{LOOMSET_DEVSERVER_PATH};
+  if (!logRequests) argv.push_back("--quiet");
   bool portGiven = false;
   for (const auto& a : args) portGiven |= a == "--port";
   if (!portGiven) argv.insert(argv.end(), {"--port", "0"});

@@ -25,7 +25,9 @@ class DevServerProcess {
  public:
   // Starts the server with these arguments (a port is chosen unless given) and waits for its
   // "listening" line; a server that does not start fails the calling test (`started()` false).
-  explicit DevServerProcess(std::vector<std::string> args = {});
+  // With `logRequests` the server logs each request on standard error (`standardError()`);
+  // otherwise it runs with --quiet.
+  explicit DevServerProcess(std::vector<std::string> args = {}, bool logRequests = false);
   ~DevServerProcess();
   DevServerProcess(const DevServerProcess&) = delete;
   DevServerProcess& operator=(const DevServerProcess&) = delete;

@@ -1,5 +1,6 @@
 // The demo's path: the shop example fetches its compiled container from `loomset-devserver`,
-// fires its tags and handlers, and sends its hits to the server's collector.
+// fires its tags and handlers, and sends its hits to the server's collector; the offline example
+// starts from its shipped default, then from the copy it saved.
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -27,7 +28,7 @@ TEST(DevServerShop, TheShopRunsAgainstTheServer) {
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out << readFile(dir.file("err"));
 
   for (const char* expected :
-       {"fetched again with pv=", ": unchanged", "saleActive   (boolean) true",
+       {"Container GTM-SHOP version 3\n", "saleActive   (boolean) true",
         "maxCartItems (int64)   12", "loyaltyTier  (string)  bronze",
         "[handler bigOrder] order O-1001 totals 129.9", "lastScreen   = sale",
         "lastPurchase = {id=O-1001, total=129.9}", "bannerColor  (string)  red",
@@ -44,6 +45,22 @@ TEST(DevServerShop, TheShopRunsAgainstTheServer) {
     EXPECT_EQ(hit["params"].value("tid", ""), "UA-SHOP-1");
     EXPECT_EQ(hit["params"].value("an", ""), "Loomset Shop");
   }
+}
+
+TEST(DevServerShop, TheOfflineExampleStartsFromTheShippedCopyThenTheSavedOne) {
+  DevServerProcess server({"--containers", LOOMSET_SHOP_CONTAINERS});
+  ASSERT_TRUE(server.started());
+  TempDir dir;
+  const std::string command = std::string("'") + LOOMSET_OFFLINE_PATH + "' " + server.baseUrl() +
+                              " >" + dir.file("out") + " 2>" + dir.file("err") + " </dev/null";
+  const int status = std::system(command.c_str());
+  const std::string out = readFile(dir.file("out"));
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out << readFile(dir.file("err"));
+  EXPECT_EQ(out,
+            "First start, offline: Hello from the copy shipped with the app, 12 tiles (the shipped "
+            "default)\n"
+            "Online: Hello from the published container, 24 tiles (version 2)\n"
+            "Next start, offline: Hello from the published container, 24 tiles (version 2)\n");
 }
 
 #endif

@@ -107,5 +107,22 @@ TEST(ExpandedModel, EveryCallTheResourceReachesHasOneDenseOrdinal) {
   EXPECT_EQ(resource->ordinalOf(*defaultMacro), 4u);
 }
 
+TEST(ExpandedModel, ThousandsOfCallsEachFindTheirOwnOrdinal) {
+  std::vector<MOXExpandedFunctionCallPtr> calls;
+  MOXExpandedResourceBuilder builder;
+  MOXExpandedRuleBuilder rule;
+  for (int i = 0; i < 3000; ++i) {
+    calls.push_back(makeCall({{"function", fnValue("t")}}));
+    rule.addAddTag(calls.back());
+    if (i % 3 == 0) builder.addMacro(calls.back());  // reached twice, numbered once
+  }
+  const MOXExpandedResourcePtr resource = builder.addRule(rule.build()).build();
+  ASSERT_EQ(resource->callCount(), calls.size());
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    ASSERT_EQ(resource->ordinalOf(*calls[i]), i);
+  }
+  EXPECT_EQ(resource->ordinalOf(*makeCall({})), MOXExpandedResource::kNoOrdinal);
+}
+
 }  // namespace
 }  // namespace loomset

@@ -1,4 +1,4 @@
-#include "support/ManualEventLoop.h"
+#include "Library/Util/platform/ManualEventLoop.h"
 
 #include <condition_variable>
 
@@ -6,7 +6,7 @@
 #include "Library/Util/platform/TimerMath.h"
 #include "loomset/MOXLog.h"
 
-namespace loomset::testing {
+namespace loomset {
 
 using TimePoint = std::chrono::steady_clock::time_point;
 
@@ -61,8 +61,8 @@ class DriverScope {
 
 }  // namespace
 
-ManualEventLoop::ManualEventLoop(std::shared_ptr<FakeClock> clock, std::string name)
-    : clock_(clock ? std::move(clock) : std::make_shared<FakeClock>()), name_(std::move(name)) {}
+ManualEventLoop::ManualEventLoop(std::shared_ptr<ManualClock> clock, std::string name)
+    : clock_(clock ? std::move(clock) : std::make_shared<ManualClock>()), name_(std::move(name)) {}
 
 ManualEventLoop::~ManualEventLoop() = default;
 
@@ -235,4 +235,13 @@ std::optional<double> ManualEventLoop::secondsUntilNextTimer() const {
   return std::nullopt;
 }
 
-}  // namespace loomset::testing
+std::optional<TimePoint> ManualEventLoop::nextDue() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  for (const auto& [key, entry] : queue_) {
+    if (entry->cancelled.load() || !entry->block) continue;
+    return key.first;
+  }
+  return std::nullopt;
+}
+
+}  // namespace loomset

@@ -2,15 +2,15 @@
 
 #include <stdexcept>
 
+#include "container/MOXContainerRuntime.h"
 #include "loomset/Exceptions.h"
 #include "loomset/MOXDataLayer.h"
 #include "loomset/MOXExpandedResource.h"
 #include "loomset/MOXRuntime.h"
 #include "support/RecordingLogger.h"
 #include "support/RuntimeTestSupport.h"
-#include "tools/loomset/ContainerGetters.h"
 
-namespace loomset::tools {
+namespace loomset {
 namespace {
 
 using loomset::testing::constantMacro;
@@ -37,44 +37,44 @@ MOXExpandedFunctionCallPtr throwing(const std::string& name, const std::string& 
   return makeCall({{"function", fnValue(functionId)}, {"instance_name", strValue(name)}});
 }
 
-TEST(ContainerGetters, ConvertTheMacroValueOrAnswerTheTypeDefault) {
+TEST(ContainerRuntimeGetters, ConvertTheMacroValueOrAnswerTheTypeDefault) {
   loomset::testing::ScopedRecordingLogger log;
   auto runtime =
       runtimeWith({constantMacro("text", strValue("2.75")), constantMacro("flag", strValue("TRUE")),
                    constantMacro("word", strValue("many"))});
-  EXPECT_EQ(stringForKey(runtime, "text"), "2.75");
-  EXPECT_DOUBLE_EQ(doubleForKey(runtime, "text"), 2.75);
-  EXPECT_EQ(int64ForKey(runtime, "text"), 2);
-  EXPECT_TRUE(booleanForKey(runtime, "flag"));
+  EXPECT_EQ(MOXContainerRuntime::stringForKey(runtime, "text"), "2.75");
+  EXPECT_DOUBLE_EQ(MOXContainerRuntime::doubleForKey(runtime, "text"), 2.75);
+  EXPECT_EQ(MOXContainerRuntime::int64ForKey(runtime, "text"), 2);
+  EXPECT_TRUE(MOXContainerRuntime::booleanForKey(runtime, "flag"));
 
   // Values that do not convert, and names that name no macro, answer the defaults.
-  EXPECT_EQ(int64ForKey(runtime, "word"), 0);
-  EXPECT_DOUBLE_EQ(doubleForKey(runtime, "word"), 0.0);
-  EXPECT_FALSE(booleanForKey(runtime, "word"));
-  EXPECT_EQ(stringForKey(runtime, "missing"), "");
+  EXPECT_EQ(MOXContainerRuntime::int64ForKey(runtime, "word"), 0);
+  EXPECT_DOUBLE_EQ(MOXContainerRuntime::doubleForKey(runtime, "word"), 0.0);
+  EXPECT_FALSE(MOXContainerRuntime::booleanForKey(runtime, "word"));
+  EXPECT_EQ(MOXContainerRuntime::stringForKey(runtime, "missing"), "");
   EXPECT_TRUE(log->contains("Invalid macro: missing"));
 }
 
-TEST(ContainerGetters, CatchWhatEvaluationRaisesAndLogItByGetter) {
+TEST(ContainerRuntimeGetters, CatchWhatEvaluationRaisesAndLogItByGetter) {
   loomset::testing::ScopedRecordingLogger log;
   auto runtime =
       runtimeWith({throwing("named", "throws_named"), throwing("plain", "throws_plain")});
-  EXPECT_EQ(stringForKey(runtime, "named"), "");
+  EXPECT_EQ(MOXContainerRuntime::stringForKey(runtime, "named"), "");
   EXPECT_TRUE(log->contains(
       "Calling stringForKey threw an exception: named failure Returning default value."));
-  EXPECT_EQ(int64ForKey(runtime, "plain"), 0);
+  EXPECT_EQ(MOXContainerRuntime::int64ForKey(runtime, "plain"), 0);
   EXPECT_TRUE(log->contains(
       "Calling int64ForKey threw an exception: plain failure Returning default value."));
-  EXPECT_FALSE(booleanForKey(runtime, "named"));
-  EXPECT_DOUBLE_EQ(doubleForKey(runtime, "named"), 0.0);
+  EXPECT_FALSE(MOXContainerRuntime::booleanForKey(runtime, "named"));
+  EXPECT_DOUBLE_EQ(MOXContainerRuntime::doubleForKey(runtime, "named"), 0.0);
   EXPECT_TRUE(log->contains("Calling booleanForKey threw an exception: named failure"));
   EXPECT_TRUE(log->contains("Calling doubleForKey threw an exception: named failure"));
 
   // Without a runtime (a closed container) every getter answers its default.
-  EXPECT_EQ(stringForKey(nullptr, "x"), "");
-  EXPECT_FALSE(booleanForKey(nullptr, "x"));
-  EXPECT_EQ(int64ForKey(nullptr, "x"), 0);
-  EXPECT_DOUBLE_EQ(doubleForKey(nullptr, "x"), 0.0);
+  EXPECT_EQ(MOXContainerRuntime::stringForKey(nullptr, "x"), "");
+  EXPECT_FALSE(MOXContainerRuntime::booleanForKey(nullptr, "x"));
+  EXPECT_EQ(MOXContainerRuntime::int64ForKey(nullptr, "x"), 0);
+  EXPECT_DOUBLE_EQ(MOXContainerRuntime::doubleForKey(nullptr, "x"), 0.0);
   EXPECT_TRUE(log->contains("stringForKey called for closed container"));
   EXPECT_TRUE(log->contains("booleanForKey called for closed container"));
   EXPECT_TRUE(log->contains("int64ForKey called for closed container"));
@@ -82,4 +82,4 @@ TEST(ContainerGetters, CatchWhatEvaluationRaisesAndLogItByGetter) {
 }
 
 }  // namespace
-}  // namespace loomset::tools
+}  // namespace loomset

@@ -1,0 +1,42 @@
+#include "container/MOXContainerFutureImpl.h"
+
+#include <utility>
+
+#include "loomset/MOXLog.h"
+
+namespace loomset {
+
+std::shared_ptr<MOXContainer> MOXContainerFutureImpl::get() {
+  std::unique_lock<std::mutex> lock(mu_);
+  if (done_) return container_;
+  if (loop_ && loop_->isCurrent()) {
+    MOXLog::error(
+        "MOXContainerFuture get called on the library's main loop, which cannot wait for its own "
+        "timeout; returning the container as it is.");
+    return opening_.lock();
+  }
+  completed_.wait(lock, [this] { return done_; });
+  return container_;
+}
+
+bool MOXContainerFutureImpl::isDone() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return done_;
+}
+
+void MOXContainerFutureImpl::setContainer(std::shared_ptr<MOXContainer> container) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (done_) return;
+    done_ = true;
+    container_ = std::move(container);
+  }
+  completed_.notify_all();
+}
+
+void MOXContainerFutureImpl::setOpeningContainer(std::weak_ptr<MOXContainer> container) {
+  std::lock_guard<std::mutex> lock(mu_);
+  opening_ = std::move(container);
+}
+
+}  // namespace loomset
