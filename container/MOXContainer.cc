@@ -62,7 +62,7 @@ MOXContainer::~MOXContainer() = default;
 // ---- Runtime ---------------------------------------------------------------------------------
 
 void MOXContainer::createInitialContainer() {
-  std::lock_guard<std::recursive_mutex> lock(mu_);
+  RecursiveMutexLock lock(mu_);
   if (resourceStorage_) {
     // A binary default that parses but does not expand is passed over like a missing one, so
     // that the container still gets a runtime from the next default that works.
@@ -96,7 +96,7 @@ bool MOXContainer::setupEvaluatorsWithResource(const MOXPResource& resource) {
 }
 
 void MOXContainer::setupEvaluatorsWithExpandedResource(MOXExpandedResourcePtr resource) {
-  std::lock_guard<std::recursive_mutex> lock(mu_);
+  RecursiveMutexLock lock(mu_);
   resourceVersion_ = resource->version();
   std::atomic_store(&runtime_, MOXContainerRuntime::runtimeWithResource(std::move(resource),
                                                                         dataLayer_, handlers_));
@@ -134,17 +134,17 @@ std::int64_t MOXContainer::int64ForKey(const std::string& key) {
 }
 
 bool MOXContainer::isDefault() {
-  std::lock_guard<std::recursive_mutex> lock(mu_);
+  RecursiveMutexLock lock(mu_);
   return lastRefreshTime_ == 0;
 }
 
 double MOXContainer::lastRefreshTime() {
-  std::lock_guard<std::recursive_mutex> lock(mu_);
+  RecursiveMutexLock lock(mu_);
   return lastRefreshTime_;
 }
 
 std::string MOXContainer::resourceVersion() {
-  std::lock_guard<std::recursive_mutex> lock(mu_);
+  RecursiveMutexLock lock(mu_);
   return resourceVersion_;
 }
 
@@ -174,7 +174,7 @@ std::shared_ptr<MOXFunctionCallMacroHandler> MOXContainer::functionCallMacroHand
 
 void MOXContainer::refresh() {
   try {
-    std::lock_guard<std::recursive_mutex> lock(mu_);
+    RecursiveMutexLock lock(mu_);
     if (!runtime()) {
       MOXLog::warning("refresh called for closed container");
       return;
@@ -201,7 +201,7 @@ void MOXContainer::refresh() {
 
 void MOXContainer::close() {
   try {
-    std::lock_guard<std::recursive_mutex> lock(mu_);
+    RecursiveMutexLock lock(mu_);
     closed_ = true;
     if (networkLoadScheduler_) networkLoadScheduler_->close();
     networkLoadScheduler_.reset();
@@ -233,7 +233,7 @@ void MOXContainer::loadWithCallback(std::shared_ptr<MOXContainerCallback> callba
 
 void MOXContainer::loadWithCallback(std::shared_ptr<MOXContainerCallback> callback,
                                     std::shared_ptr<MOXResourceLoaderScheduler> scheduler) {
-  std::lock_guard<std::recursive_mutex> lock(mu_);
+  RecursiveMutexLock lock(mu_);
   if (diskLoadCallback_) {
     throw ContainerAlreadyLoadedException("Container already loaded: container Id:" + containerId_);
   }
@@ -258,7 +258,7 @@ void MOXContainer::loadWithCallback(std::shared_ptr<MOXContainerCallback> callba
 }
 
 void MOXContainer::loadAfterDelay(double delayMillis) {
-  std::lock_guard<std::recursive_mutex> lock(mu_);
+  RecursiveMutexLock lock(mu_);
   if (isDefaultContainerRefreshMode() || !networkLoadScheduler_) return;
   std::optional<std::string> previousVersion;
   if (lastLoadedSupplementedResource_.has_fingerprint()) {
@@ -283,24 +283,24 @@ void MOXContainer::saveResourceToDisk(
 }
 
 void MOXContainer::setVeskServerAddress(std::optional<std::string> address) {
-  std::lock_guard<std::recursive_mutex> lock(mu_);
+  RecursiveMutexLock lock(mu_);
   veskServerAddress_ = std::move(address);
   if (networkLoadScheduler_) networkLoadScheduler_->setVeskServerAddress(veskServerAddress_);
 }
 
 std::optional<std::string> MOXContainer::veskServerAddress() {
-  std::lock_guard<std::recursive_mutex> lock(mu_);
+  RecursiveMutexLock lock(mu_);
   return veskServerAddress_;
 }
 
 void MOXContainer::setVeskUrlPathAndQuery(std::optional<std::string> pathAndQuery) {
-  std::lock_guard<std::recursive_mutex> lock(mu_);
+  RecursiveMutexLock lock(mu_);
   veskUrlPathAndQuery_ = std::move(pathAndQuery);
   if (networkLoadScheduler_) networkLoadScheduler_->setVeskUrlPathAndQuery(veskUrlPathAndQuery_);
 }
 
 std::optional<std::string> MOXContainer::veskUrlPathAndQuery() {
-  std::lock_guard<std::recursive_mutex> lock(mu_);
+  RecursiveMutexLock lock(mu_);
   return veskUrlPathAndQuery_;
 }
 

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "Library/Util/platform/Mutex.h"
 #include "Library/Util/platform/NoDestructor.h"
 #include "container/MOXContainerFutureImpl.h"
 #include "container/MOXContainerWaiters.h"
@@ -21,8 +22,9 @@ constexpr double kExcessiveTimeoutSeconds = 100.0;
 // The notifiers waiting for each container id while an opening of it is under way. Its lock is
 // taken before the manager's.
 struct NotifierMap {
-  std::mutex mu;
-  std::map<std::string, std::vector<std::shared_ptr<MOXContainerOpenerNotifier>>> byContainerId;
+  Mutex mu;
+  std::map<std::string, std::vector<std::shared_ptr<MOXContainerOpenerNotifier>>> byContainerId
+      GUARDED_BY(mu);
 };
 
 NotifierMap& notifiersByContainerId() {
@@ -104,7 +106,7 @@ void MOXContainerOpener::openWithRefreshType(int refreshType) {
   const double start = platform->clock->nowSeconds();
   std::shared_ptr<MOXContainerOpenerNotifier> notifier;
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     notifier = std::move(notifier_);  // handed over below, one way or another
   }
   std::shared_ptr<MOXContainer> container;
@@ -112,7 +114,7 @@ void MOXContainerOpener::openWithRefreshType(int refreshType) {
     // Held across the manager's calls, so that an opening of the id and the list of notifiers
     // waiting for it appear together: the notifier map's lock, then the manager's.
     NotifierMap& waiting = notifiersByContainerId();
-    std::lock_guard<std::mutex> mapLock(waiting.mu);
+    MutexLock mapLock(waiting.mu);
     container = moxManager_->getContainerById(containerId_);
     if (container) {
       const auto inProgress = waiting.byContainerId.find(containerId_);
@@ -143,7 +145,7 @@ void MOXContainerOpener::openWithRefreshType(int refreshType) {
     return;
   }
 
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   container_ = container;
   if (haveNotified_) return;  // the container answered before the timer could be set
   const double delay = timeout_ - (platform->clock->nowSeconds() - start);
@@ -159,7 +161,7 @@ void MOXContainerOpener::handleTimer(const std::shared_ptr<MOXContainer>& contai
 void MOXContainerOpener::callNotifiers(const std::shared_ptr<MOXContainer>& container) {
   std::shared_ptr<TimerHandle> timer;
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     if (haveNotified_) return;
     haveNotified_ = true;
     timer = std::move(timer_);
@@ -169,7 +171,7 @@ void MOXContainerOpener::callNotifiers(const std::shared_ptr<MOXContainer>& cont
   std::vector<std::shared_ptr<MOXContainerOpenerNotifier>> notifiers;
   {
     NotifierMap& waiting = notifiersByContainerId();
-    std::lock_guard<std::mutex> mapLock(waiting.mu);
+    MutexLock mapLock(waiting.mu);
     const auto it = waiting.byContainerId.find(containerId_);
     if (it != waiting.byContainerId.end()) {
       notifiers = std::move(it->second);
