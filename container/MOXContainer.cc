@@ -42,10 +42,8 @@ std::shared_ptr<MOXContainer> MOXContainer::create(const std::string& containerI
 std::shared_ptr<MOXContainer> MOXContainer::create(
     const std::string& containerId, const std::shared_ptr<MOXManager>& moxManager,
     std::shared_ptr<MOXResourceStorage> resourceStorage) {
-  std::shared_ptr<MOXContainer> container(
+  return std::shared_ptr<MOXContainer>(
       new MOXContainer(containerId, moxManager, std::move(resourceStorage)));
-  container->createInitialContainer();
-  return container;
 }
 
 MOXContainer::MOXContainer(std::string containerId, const std::shared_ptr<MOXManager>& moxManager,
@@ -55,48 +53,60 @@ MOXContainer::MOXContainer(std::string containerId, const std::shared_ptr<MOXMan
       dataLayer_(dataLayerOf(moxManager)),
       platform_(Platform::current()),
       handlers_(std::make_shared<MOXFunctionCallHandlers>()),
-      resourceStorage_(std::move(resourceStorage)) {}
+      resourceStorage_(std::move(resourceStorage)) {
+  // Applied without the container's lock, as nothing else can reach the container yet: it is
+  // built under the manager's lock (and the opener's notifier-map lock), which are taken after a
+  // container's own lock, never before it.
+  applyExpandedResource(initialResource(resourceStorage_.get(), containerId_));
+}
 
 MOXContainer::~MOXContainer() = default;
 
 // ---- Runtime ---------------------------------------------------------------------------------
 
-void MOXContainer::createInitialContainer() {
-  RecursiveMutexLock lock(mu_);
-  if (resourceStorage_) {
-    // A binary default that parses but does not expand is passed over like a missing one, so
-    // that the container still gets a runtime from the next default that works.
-    if (const auto resource = resourceStorage_->loadResourceFromContainerFile(containerId_)) {
-      if (setupEvaluatorsWithResource(*resource)) return;
-    }
-    if (auto expanded = resourceStorage_->loadExpandedResourceFromPlistFile(containerId_)) {
-      setupEvaluatorsWithExpandedResource(std::move(expanded));
-      return;
-    }
-    if (auto expanded = resourceStorage_->loadExpandedResourceFromJsonFile(containerId_)) {
-      setupEvaluatorsWithExpandedResource(std::move(expanded));
-      return;
-    }
-  }
-  MOXLog::error("No default container found; creating an empty container.");
-  setupEvaluatorsWithExpandedResource(MOXExpandedResource::builder().build());
-}
+namespace {
 
-bool MOXContainer::setupEvaluatorsWithResource(const MOXPResource& resource) {
-  MOXExpandedResourcePtr expanded;
+// Null, with the error logged, for a resource that does not expand.
+MOXExpandedResourcePtr expandOrLog(const MOXPResource& resource) {
   try {
-    expanded = MOXResourceUtil::expandResource(resource);
+    return MOXResourceUtil::expandResource(resource);
   } catch (const InvalidResourceException& e) {
     MOXLog::error("Not loading resource: " + resource.ShortDebugString() +
                   " because it is invalid: " + e.what());
-    return false;
+    return nullptr;
   }
+}
+
+}  // namespace
+
+MOXExpandedResourcePtr MOXContainer::initialResource(MOXResourceStorage* storage,
+                                                     const std::string& containerId) {
+  if (storage) {
+    // A binary default that parses but does not expand is passed over like a missing one, so
+    // that the container still gets a runtime from the next default that works.
+    if (const auto resource = storage->loadResourceFromContainerFile(containerId)) {
+      if (auto expanded = expandOrLog(*resource)) return expanded;
+    }
+    if (auto expanded = storage->loadExpandedResourceFromPlistFile(containerId)) return expanded;
+    if (auto expanded = storage->loadExpandedResourceFromJsonFile(containerId)) return expanded;
+  }
+  MOXLog::error("No default container found; creating an empty container.");
+  return MOXExpandedResource::builder().build();
+}
+
+bool MOXContainer::setupEvaluatorsWithResource(const MOXPResource& resource) {
+  MOXExpandedResourcePtr expanded = expandOrLog(resource);
+  if (!expanded) return false;
   setupEvaluatorsWithExpandedResource(std::move(expanded));
   return true;
 }
 
 void MOXContainer::setupEvaluatorsWithExpandedResource(MOXExpandedResourcePtr resource) {
   RecursiveMutexLock lock(mu_);
+  applyExpandedResource(std::move(resource));
+}
+
+void MOXContainer::applyExpandedResource(MOXExpandedResourcePtr resource) {
   resourceVersion_ = resource->version();
   std::atomic_store(&runtime_, MOXContainerRuntime::runtimeWithResource(std::move(resource),
                                                                         dataLayer_, handlers_));

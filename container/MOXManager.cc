@@ -84,18 +84,22 @@ std::shared_ptr<MOXContainer> MOXManager::openContainerById(
     const std::string& containerId, std::shared_ptr<MOXContainerCallback> callback) {
   std::shared_ptr<MOXContainer> container;
   try {
+    std::optional<std::string> serverAddress;
     {
       MutexLock lock(mu_);
       if (containers_.count(containerId) != 0) {
         MOXLog::error("Container id: " + containerId + " has already been opened");
         return nullptr;
       }
+      // Building a container takes none of its locks.
       container = containerById(containerId);
-      if (veskServerAddress_) container->setVeskServerAddress(veskServerAddress_);
       containers_[containerId] = container;
+      serverAddress = veskServerAddress_;
     }
-    // Outside the manager's lock: loading takes the container's, and a closing container holds
-    // its own lock while it takes the manager's.
+    // Outside the manager's lock, as a container's lock is taken before the manager's (a closing
+    // container holds its own while it takes the manager's): the server address, then loading.
+    // The loading started here is what uses the address.
+    if (serverAddress) container->setVeskServerAddress(serverAddress);
     container->loadWithCallback(std::move(callback));
   } catch (const std::exception& e) {
     MOXLog::error("Calling openContainerById threw an exception: " + reasonOf(e));

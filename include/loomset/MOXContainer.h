@@ -136,11 +136,15 @@ class LOOMSET_EXPORT MOXContainer : public std::enable_shared_from_this<MOXConta
   MOXContainer(std::string containerId, const std::shared_ptr<MOXManager>& moxManager,
                std::shared_ptr<MOXResourceStorage> resourceStorage);
 
-  void createInitialContainer();
+  // The default container of the bundle (binary, then property list, then JSON) or, without one,
+  // an empty resource.
+  static MOXExpandedResourcePtr initialResource(MOXResourceStorage* storage,
+                                               const std::string& containerId);
   // Expands and applies the resource; false, with the error "Not loading resource: ...", when it
   // is invalid, leaving the runtime as it was.
   bool setupEvaluatorsWithResource(const MOXPResource& resource);
   void setupEvaluatorsWithExpandedResource(MOXExpandedResourcePtr resource);
+  void applyExpandedResource(MOXExpandedResourcePtr resource) LOOMSET_REQUIRES(mu_);
   void setSupplementals(const google::protobuf::RepeatedPtrField<MOXPSupplemental>& supplementals);
   // Writes the saved copy in the background.
   void saveResourceToDisk(const MOXPLegacyRawProtoSupplementedResource& supplementedResource)
