@@ -1,8 +1,8 @@
 #include "loomset/PLU.h"
 
-#include <mutex>
 #include <unordered_map>
 
+#include "Library/Util/platform/Mutex.h"
 #include "Library/Util/platform/NoDestructor.h"
 #include "analytics/PLUContext.h"
 #include "analytics/PLUInstanceControl.h"
@@ -23,9 +23,9 @@ namespace loomset {
 namespace {
 
 struct InstanceSlot {
-  std::mutex mu;
-  std::shared_ptr<PLU> instance;
-  PLUDispatcherFactory factory;
+  Mutex mu;
+  std::shared_ptr<PLU> instance GUARDED_BY(mu);
+  PLUDispatcherFactory factory GUARDED_BY(mu);
 };
 
 InstanceSlot& instanceSlot() {
@@ -72,17 +72,17 @@ class PLU::State {
   std::shared_ptr<const PLUContext> context;
   std::shared_ptr<const PLUCrashReporting> crashReporting;
 
-  std::mutex mu;
-  // Guarded by mu.
-  std::unordered_map<std::string, std::shared_ptr<PLUTracker>> trackers;
-  std::shared_ptr<PLUTracker> defaultTracker;
-  std::shared_ptr<PLUDispatcher> dispatcher;
-  bool dispatcherAttempted = false;
-  bool optOut = false;
-  bool dryRun = false;
-  bool trackUncaughtExceptions = false;
+  // The facade's lock.
+  Mutex mu;
+  std::unordered_map<std::string, std::shared_ptr<PLUTracker>> trackers GUARDED_BY(mu);
+  std::shared_ptr<PLUTracker> defaultTracker GUARDED_BY(mu);
+  std::shared_ptr<PLUDispatcher> dispatcher GUARDED_BY(mu);
+  bool dispatcherAttempted GUARDED_BY(mu) = false;
+  bool optOut GUARDED_BY(mu) = false;
+  bool dryRun GUARDED_BY(mu) = false;
+  bool trackUncaughtExceptions GUARDED_BY(mu) = false;
 
-  std::shared_ptr<PLUDispatcher> dispatcherLocked();
+  std::shared_ptr<PLUDispatcher> dispatcherLocked() REQUIRES(mu);
 };
 
 namespace {
@@ -138,13 +138,13 @@ std::shared_ptr<const PLUCrashReporting> makeCrashReporting(const std::shared_pt
 
 void PLUInstanceControl::setDispatcherFactory(PLUDispatcherFactory factory) {
   auto& slot = instanceSlot();
-  std::lock_guard<std::mutex> lock(slot.mu);
+  MutexLock lock(slot.mu);
   slot.factory = std::move(factory);
 }
 
 PLUDispatcherFactory PLUInstanceControl::dispatcherFactory() {
   auto& slot = instanceSlot();
-  std::lock_guard<std::mutex> lock(slot.mu);
+  MutexLock lock(slot.mu);
   if (slot.factory) return slot.factory;
   return &plu_createDefaultDispatcher;
 }
@@ -153,7 +153,7 @@ void PLUInstanceControl::resetSharedInstance() {
   std::shared_ptr<PLU> dropped;
   {
     auto& slot = instanceSlot();
-    std::lock_guard<std::mutex> lock(slot.mu);
+    MutexLock lock(slot.mu);
     dropped.swap(slot.instance);
     PLUContext::setShared(nullptr);
   }
@@ -163,7 +163,7 @@ std::shared_ptr<PLU> PLU::sharedInstance() {
   auto& slot = instanceSlot();
   std::shared_ptr<PLU> created;
   {
-    std::lock_guard<std::mutex> lock(slot.mu);
+    MutexLock lock(slot.mu);
     if (slot.instance) return slot.instance;
     created.reset(new PLU(Platform::current()));  // the constructor is private to the facade
     State& state = *created->state_;
@@ -234,7 +234,7 @@ std::shared_ptr<EventLoop> PLUInternal::thread() {
 }
 
 std::shared_ptr<PLUDispatcher> PLUInternal::dispatcher(PLU& facade) {
-  std::lock_guard<std::mutex> lock(facade.state_->mu);
+  MutexLock lock(facade.state_->mu);
   return facade.state_->dispatcherLocked();
 }
 
@@ -247,7 +247,7 @@ const PLUContext& PLUInternal::context(const PLU& facade) {
 }
 
 std::shared_ptr<PLUTracker> PLUInternal::plu_defaultTracker(PLU& facade) {
-  std::lock_guard<std::mutex> lock(facade.state_->mu);
+  MutexLock lock(facade.state_->mu);
   return facade.state_->defaultTracker;
 }
 
@@ -259,7 +259,7 @@ std::shared_ptr<PLUTracker> PLU::trackerWithName(const std::string& name,
     return nullptr;
   }
   State& state = *state_;
-  std::lock_guard<std::mutex> lock(state.mu);
+  MutexLock lock(state.mu);
   const auto existing = state.trackers.find(name);
   if (existing != state.trackers.end()) return existing->second;
   auto tracker =
@@ -279,7 +279,7 @@ void PLU::removeTrackerByName(const std::string& name) {
   PLUUsageTracker::trackAction("removeTrackerByName:");
   std::shared_ptr<PLUTracker> removed;  // released outside the lock
   State& state = *state_;
-  std::lock_guard<std::mutex> lock(state.mu);
+  MutexLock lock(state.mu);
   const auto it = state.trackers.find(name);
   if (it == state.trackers.end()) return;
   removed = std::move(it->second);
@@ -289,30 +289,30 @@ void PLU::removeTrackerByName(const std::string& name) {
 
 std::shared_ptr<PLUTracker> PLU::defaultTracker() {
   PLUUsageTracker::trackAction("defaultTracker");
-  std::lock_guard<std::mutex> lock(state_->mu);
+  MutexLock lock(state_->mu);
   return state_->defaultTracker;
 }
 
 void PLU::setDefaultTracker(std::shared_ptr<PLUTracker> tracker) {
   PLUUsageTracker::trackAction("setDefaultTracker:");
-  std::lock_guard<std::mutex> lock(state_->mu);
+  MutexLock lock(state_->mu);
   state_->defaultTracker = std::move(tracker);
 }
 
 std::shared_ptr<PLULogger> PLU::logger() {
-  std::lock_guard<std::mutex> lock(state_->mu);
+  MutexLock lock(state_->mu);
   return plu_log::sharedLogger();
 }
 
 void PLU::setLogger(std::shared_ptr<PLULogger> logger) {
   PLUUsageTracker::trackAction("setLogger:");
-  std::lock_guard<std::mutex> lock(state_->mu);
+  MutexLock lock(state_->mu);
   plu_log::setSharedLogger(std::move(logger));
 }
 
 bool PLU::optOut() {
   PLUUsageTracker::trackAction("optOut");
-  std::lock_guard<std::mutex> lock(state_->mu);
+  MutexLock lock(state_->mu);
   return state_->optOut;
 }
 
@@ -320,7 +320,7 @@ void PLU::setOptOut(bool optOut) {
   PLUUsageTracker::trackAction("setOptOut:");
   std::shared_ptr<PLUDispatcher> dispatcher;
   {
-    std::lock_guard<std::mutex> lock(state_->mu);
+    MutexLock lock(state_->mu);
     state_->optOut = optOut;
     dispatcher = state_->dispatcher;
   }
@@ -329,7 +329,7 @@ void PLU::setOptOut(bool optOut) {
 
 bool PLU::dryRun() {
   PLUUsageTracker::trackAction("dryRun");
-  std::lock_guard<std::mutex> lock(state_->mu);
+  MutexLock lock(state_->mu);
   return state_->dryRun;
 }
 
@@ -337,7 +337,7 @@ void PLU::setDryRun(bool dryRun) {
   PLUUsageTracker::trackAction("setDryRun:");
   std::shared_ptr<PLUDispatcher> dispatcher;
   {
-    std::lock_guard<std::mutex> lock(state_->mu);
+    MutexLock lock(state_->mu);
     state_->dryRun = dryRun;
     dispatcher = state_->dispatcher;
   }
@@ -346,13 +346,13 @@ void PLU::setDryRun(bool dryRun) {
 
 bool PLU::trackUncaughtExceptions() {
   PLUUsageTracker::trackAction("trackUncaughtExceptions");
-  std::lock_guard<std::mutex> lock(state_->mu);
+  MutexLock lock(state_->mu);
   return state_->trackUncaughtExceptions;
 }
 
 void PLU::setTrackUncaughtExceptions(bool track) {
   PLUUsageTracker::trackAction("setTrackUncaughtExceptions:");
-  std::lock_guard<std::mutex> lock(state_->mu);
+  MutexLock lock(state_->mu);
   if (track) {
     PLUInstallUncaughtExceptionHandler(state_->crashReporting);
   } else {

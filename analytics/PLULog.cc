@@ -1,8 +1,8 @@
 #include "analytics/PLULog.h"
 
 #include <cstring>
-#include <mutex>
 
+#include "Library/Util/platform/Mutex.h"
 #include "Library/Util/platform/NoDestructor.h"
 #include "loomset/PLUFields.h"
 
@@ -10,8 +10,8 @@ namespace loomset::plu_log {
 namespace {
 
 struct LoggerSlot {
-  std::mutex mu;
-  std::shared_ptr<PLULogger> logger = std::make_shared<PLUDefaultLogger>();
+  Mutex mu;
+  std::shared_ptr<PLULogger> logger GUARDED_BY(mu) = std::make_shared<PLUDefaultLogger>();
 };
 
 // Never destroyed: worker threads may log while the process exits.
@@ -29,13 +29,13 @@ const char* baseName(const char* path) {
 
 std::shared_ptr<PLULogger> sharedLogger() {
   auto& s = slot();
-  std::lock_guard<std::mutex> lock(s.mu);
+  MutexLock lock(s.mu);
   return s.logger;
 }
 
 void setSharedLogger(std::shared_ptr<PLULogger> logger) {
   auto& s = slot();
-  std::lock_guard<std::mutex> lock(s.mu);
+  MutexLock lock(s.mu);
   s.logger = std::move(logger);
 }
 

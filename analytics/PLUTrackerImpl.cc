@@ -32,12 +32,12 @@ PLUTrackerImpl::PLUTrackerImpl(Passkey, std::shared_ptr<PLUDispatcher> dispatche
       model_(dispatcher_->dataStore(), environment_) {}
 
 bool PLUTrackerImpl::allowIDFACollection() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return model_.allowIDFACollection();
 }
 
 void PLUTrackerImpl::setAllowIDFACollection(bool allow) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   model_.setAllowIDFACollection(allow);
 }
 
@@ -57,7 +57,7 @@ void PLUTrackerImpl::send(const PLUHitMap& parameters) {
 }
 
 void PLUTrackerImpl::plu_set(const std::string& key, PLUHitValue value) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   model_.setValue(std::move(value), key);
 }
 
@@ -66,7 +66,7 @@ void PLUTrackerImpl::plu_set(const PLUHitMap& fields) {
 }
 
 PLUHitValue PLUTrackerImpl::plu_get(const std::string& key) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   auto value = model_.valueForKey(key);
   return value ? std::move(*value) : std::nullopt;
 }
@@ -77,7 +77,7 @@ void PLUTrackerImpl::plu_send(const PLUHitMap& parameters) {
       typeEntry != parameters.end() ? typeEntry->second : PLUHitValue(std::nullopt);
   if (!hitType || hitType->empty()) PLU_LOG_WARNING("Bad or missing hit type.");
 
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   if (!isHitType(hitType, kPLUTransaction) && !isHitType(hitType, kPLUItem)) {
     const double now = environment_->platform().clock->secondsSinceReferenceDate();
     if (!plu_takeTrackingCredit(bucket_, now)) {

@@ -5,9 +5,9 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <string>
 
+#include "Library/Util/platform/Mutex.h"
 #include "analytics/dispatch/PLUDispatcher.h"
 #include "analytics/model/PLUTokenBucket.h"
 #include "analytics/model/PLUTrackerModel.h"
@@ -52,9 +52,9 @@ class PLUTrackerImpl final : public PLUTracker {
   const std::shared_ptr<PLUDispatcher> dispatcher_;
   const std::shared_ptr<const PLUModelEnvironment> environment_;
 
-  mutable std::mutex mu_;
-  PLUTrackerModel model_;  // guarded by mu_
-  PLUTokenBucket bucket_;  // guarded by mu_
+  mutable Mutex mu_;
+  PLUTrackerModel model_ GUARDED_BY(mu_);
+  PLUTokenBucket bucket_ GUARDED_BY(mu_);
 };
 
 }  // namespace loomset

@@ -1,7 +1,8 @@
 #include "analytics/PLUUsageTracker.h"
 
-#include <mutex>
 #include <utility>
+
+#include "Library/Util/platform/Mutex.h"
 
 namespace loomset {
 namespace {
@@ -43,8 +44,8 @@ constexpr Entry kLetters[] = {
 };
 
 struct Sequence {
-  std::mutex mu;
-  std::string letters;
+  Mutex mu;
+  std::string letters GUARDED_BY(mu);
 };
 
 Sequence& sequence() {
@@ -65,7 +66,7 @@ void PLUUsageTracker::trackAction(std::string_view selector) {
   const char letter = letterForSelector(selector);
   if (letter == '\0') return;
   auto& s = sequence();
-  std::lock_guard<std::mutex> lock(s.mu);
+  MutexLock lock(s.mu);
   s.letters.push_back(letter);
 }
 
@@ -73,7 +74,7 @@ std::string PLUUsageTracker::getUsageSequence() {
   std::string taken;
   {
     auto& s = sequence();
-    std::lock_guard<std::mutex> lock(s.mu);
+    MutexLock lock(s.mu);
     taken.swap(s.letters);
   }
   if (taken.empty()) return "";

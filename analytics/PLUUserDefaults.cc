@@ -13,10 +13,10 @@ namespace fs = std::filesystem;
 
 std::shared_ptr<PLUUserDefaults> PLUUserDefaults::forLibraryDirectory(
     const std::string& libraryDirectory, std::shared_ptr<FileSystem> fileSystem) {
-  static std::mutex mu;
+  static Mutex mu;
   static std::map<std::string, std::weak_ptr<PLUUserDefaults>> instances;
   const std::string path = (fs::path(libraryDirectory) / "Preferences" / kFileName).string();
-  std::lock_guard<std::mutex> lock(mu);
+  MutexLock lock(mu);
   if (auto existing = instances[path].lock()) return existing;
   auto created = std::make_shared<PLUUserDefaults>(path, std::move(fileSystem));
   instances[path] = created;
@@ -53,13 +53,13 @@ bool PLUUserDefaults::loadLocked() {
 }
 
 bool PLUUserDefaults::hasKey(const std::string& key) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   loadLocked();
   return values_.contains(key);
 }
 
 std::optional<double> PLUUserDefaults::doubleForKey(const std::string& key) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   loadLocked();
   const auto it = values_.find(key);
   if (it == values_.end() || !it->is_number()) return std::nullopt;
@@ -67,7 +67,7 @@ std::optional<double> PLUUserDefaults::doubleForKey(const std::string& key) {
 }
 
 std::optional<bool> PLUUserDefaults::boolForKey(const std::string& key) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   loadLocked();
   const auto it = values_.find(key);
   if (it == values_.end()) return std::nullopt;
@@ -77,25 +77,25 @@ std::optional<bool> PLUUserDefaults::boolForKey(const std::string& key) {
 }
 
 void PLUUserDefaults::setDouble(double value, const std::string& key) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   loadLocked();
   values_[key] = value;
 }
 
 void PLUUserDefaults::setBool(bool value, const std::string& key) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   loadLocked();
   values_[key] = value;
 }
 
 void PLUUserDefaults::removeKey(const std::string& key) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   loadLocked();
   values_.erase(key);
 }
 
 bool PLUUserDefaults::synchronize() {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   if (!loadLocked()) {
     PLU_LOG_ERROR("Failed to write user defaults: cannot read " + path_);
     return false;

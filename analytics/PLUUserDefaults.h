@@ -10,11 +10,12 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
 #include <nlohmann/json.hpp>
+
+#include "Library/Util/platform/Mutex.h"
 
 namespace loomset {
 
@@ -46,13 +47,13 @@ class PLUUserDefaults {
 
  private:
   // False while the file is there but cannot be read.
-  bool loadLocked();
+  bool loadLocked() REQUIRES(mu_);
 
   const std::string path_;
   const std::shared_ptr<FileSystem> fileSystem_;
-  std::mutex mu_;
-  bool loaded_ = false;                               // guarded by mu_
-  nlohmann::json values_ = nlohmann::json::object();  // guarded by mu_
+  Mutex mu_;
+  bool loaded_ GUARDED_BY(mu_) = false;
+  nlohmann::json values_ GUARDED_BY(mu_) = nlohmann::json::object();
 };
 
 }  // namespace loomset

@@ -42,10 +42,8 @@ std::shared_ptr<MOXContainer> MOXContainer::create(const std::string& containerI
 std::shared_ptr<MOXContainer> MOXContainer::create(
     const std::string& containerId, const std::shared_ptr<MOXManager>& moxManager,
     std::shared_ptr<MOXResourceStorage> resourceStorage) {
-  std::shared_ptr<MOXContainer> container(
+  return std::shared_ptr<MOXContainer>(
       new MOXContainer(containerId, moxManager, std::move(resourceStorage)));
-  container->createInitialContainer();
-  return container;
 }
 
 MOXContainer::MOXContainer(std::string containerId, const std::shared_ptr<MOXManager>& moxManager,
@@ -55,48 +53,60 @@ MOXContainer::MOXContainer(std::string containerId, const std::shared_ptr<MOXMan
       dataLayer_(dataLayerOf(moxManager)),
       platform_(Platform::current()),
       handlers_(std::make_shared<MOXFunctionCallHandlers>()),
-      resourceStorage_(std::move(resourceStorage)) {}
+      resourceStorage_(std::move(resourceStorage)) {
+  // Applied without the container's lock, as nothing else can reach the container yet: it is
+  // built under the manager's lock (and the opener's notifier-map lock), which are taken after a
+  // container's own lock, never before it.
+  applyExpandedResource(initialResource(resourceStorage_.get(), containerId_));
+}
 
 MOXContainer::~MOXContainer() = default;
 
 // ---- Runtime ---------------------------------------------------------------------------------
 
-void MOXContainer::createInitialContainer() {
-  std::lock_guard<std::recursive_mutex> lock(mu_);
-  if (resourceStorage_) {
-    // A binary default that parses but does not expand is passed over like a missing one, so
-    // that the container still gets a runtime from the next default that works.
-    if (const auto resource = resourceStorage_->loadResourceFromContainerFile(containerId_)) {
-      if (setupEvaluatorsWithResource(*resource)) return;
-    }
-    if (auto expanded = resourceStorage_->loadExpandedResourceFromPlistFile(containerId_)) {
-      setupEvaluatorsWithExpandedResource(std::move(expanded));
-      return;
-    }
-    if (auto expanded = resourceStorage_->loadExpandedResourceFromJsonFile(containerId_)) {
-      setupEvaluatorsWithExpandedResource(std::move(expanded));
-      return;
-    }
-  }
-  MOXLog::error("No default container found; creating an empty container.");
-  setupEvaluatorsWithExpandedResource(MOXExpandedResource::builder().build());
-}
+namespace {
 
-bool MOXContainer::setupEvaluatorsWithResource(const MOXPResource& resource) {
-  MOXExpandedResourcePtr expanded;
+// Null, with the error logged, for a resource that does not expand.
+MOXExpandedResourcePtr expandOrLog(const MOXPResource& resource) {
   try {
-    expanded = MOXResourceUtil::expandResource(resource);
+    return MOXResourceUtil::expandResource(resource);
   } catch (const InvalidResourceException& e) {
     MOXLog::error("Not loading resource: " + resource.ShortDebugString() +
                   " because it is invalid: " + e.what());
-    return false;
+    return nullptr;
   }
+}
+
+}  // namespace
+
+MOXExpandedResourcePtr MOXContainer::initialResource(MOXResourceStorage* storage,
+                                                     const std::string& containerId) {
+  if (storage) {
+    // A binary default that parses but does not expand is passed over like a missing one, so
+    // that the container still gets a runtime from the next default that works.
+    if (const auto resource = storage->loadResourceFromContainerFile(containerId)) {
+      if (auto expanded = expandOrLog(*resource)) return expanded;
+    }
+    if (auto expanded = storage->loadExpandedResourceFromPlistFile(containerId)) return expanded;
+    if (auto expanded = storage->loadExpandedResourceFromJsonFile(containerId)) return expanded;
+  }
+  MOXLog::error("No default container found; creating an empty container.");
+  return MOXExpandedResource::builder().build();
+}
+
+bool MOXContainer::setupEvaluatorsWithResource(const MOXPResource& resource) {
+  MOXExpandedResourcePtr expanded = expandOrLog(resource);
+  if (!expanded) return false;
   setupEvaluatorsWithExpandedResource(std::move(expanded));
   return true;
 }
 
 void MOXContainer::setupEvaluatorsWithExpandedResource(MOXExpandedResourcePtr resource) {
-  std::lock_guard<std::recursive_mutex> lock(mu_);
+  RecursiveMutexLock lock(mu_);
+  applyExpandedResource(std::move(resource));
+}
+
+void MOXContainer::applyExpandedResource(MOXExpandedResourcePtr resource) {
   resourceVersion_ = resource->version();
   std::atomic_store(&runtime_, MOXContainerRuntime::runtimeWithResource(std::move(resource),
                                                                         dataLayer_, handlers_));
@@ -134,17 +144,17 @@ std::int64_t MOXContainer::int64ForKey(const std::string& key) {
 }
 
 bool MOXContainer::isDefault() {
-  std::lock_guard<std::recursive_mutex> lock(mu_);
+  RecursiveMutexLock lock(mu_);
   return lastRefreshTime_ == 0;
 }
 
 double MOXContainer::lastRefreshTime() {
-  std::lock_guard<std::recursive_mutex> lock(mu_);
+  RecursiveMutexLock lock(mu_);
   return lastRefreshTime_;
 }
 
 std::string MOXContainer::resourceVersion() {
-  std::lock_guard<std::recursive_mutex> lock(mu_);
+  RecursiveMutexLock lock(mu_);
   return resourceVersion_;
 }
 
@@ -174,7 +184,7 @@ std::shared_ptr<MOXFunctionCallMacroHandler> MOXContainer::functionCallMacroHand
 
 void MOXContainer::refresh() {
   try {
-    std::lock_guard<std::recursive_mutex> lock(mu_);
+    RecursiveMutexLock lock(mu_);
     if (!runtime()) {
       MOXLog::warning("refresh called for closed container");
       return;
@@ -201,7 +211,7 @@ void MOXContainer::refresh() {
 
 void MOXContainer::close() {
   try {
-    std::lock_guard<std::recursive_mutex> lock(mu_);
+    RecursiveMutexLock lock(mu_);
     closed_ = true;
     if (networkLoadScheduler_) networkLoadScheduler_->close();
     networkLoadScheduler_.reset();
@@ -233,7 +243,7 @@ void MOXContainer::loadWithCallback(std::shared_ptr<MOXContainerCallback> callba
 
 void MOXContainer::loadWithCallback(std::shared_ptr<MOXContainerCallback> callback,
                                     std::shared_ptr<MOXResourceLoaderScheduler> scheduler) {
-  std::lock_guard<std::recursive_mutex> lock(mu_);
+  RecursiveMutexLock lock(mu_);
   if (diskLoadCallback_) {
     throw ContainerAlreadyLoadedException("Container already loaded: container Id:" + containerId_);
   }
@@ -258,7 +268,7 @@ void MOXContainer::loadWithCallback(std::shared_ptr<MOXContainerCallback> callba
 }
 
 void MOXContainer::loadAfterDelay(double delayMillis) {
-  std::lock_guard<std::recursive_mutex> lock(mu_);
+  RecursiveMutexLock lock(mu_);
   if (isDefaultContainerRefreshMode() || !networkLoadScheduler_) return;
   std::optional<std::string> previousVersion;
   if (lastLoadedSupplementedResource_.has_fingerprint()) {
@@ -283,24 +293,24 @@ void MOXContainer::saveResourceToDisk(
 }
 
 void MOXContainer::setVeskServerAddress(std::optional<std::string> address) {
-  std::lock_guard<std::recursive_mutex> lock(mu_);
+  RecursiveMutexLock lock(mu_);
   veskServerAddress_ = std::move(address);
   if (networkLoadScheduler_) networkLoadScheduler_->setVeskServerAddress(veskServerAddress_);
 }
 
 std::optional<std::string> MOXContainer::veskServerAddress() {
-  std::lock_guard<std::recursive_mutex> lock(mu_);
+  RecursiveMutexLock lock(mu_);
   return veskServerAddress_;
 }
 
 void MOXContainer::setVeskUrlPathAndQuery(std::optional<std::string> pathAndQuery) {
-  std::lock_guard<std::recursive_mutex> lock(mu_);
+  RecursiveMutexLock lock(mu_);
   veskUrlPathAndQuery_ = std::move(pathAndQuery);
   if (networkLoadScheduler_) networkLoadScheduler_->setVeskUrlPathAndQuery(veskUrlPathAndQuery_);
 }
 
 std::optional<std::string> MOXContainer::veskUrlPathAndQuery() {
-  std::lock_guard<std::recursive_mutex> lock(mu_);
+  RecursiveMutexLock lock(mu_);
   return veskUrlPathAndQuery_;
 }
 

@@ -7,7 +7,7 @@
 namespace loomset {
 
 std::shared_ptr<MOXContainer> MOXContainerFutureImpl::get() {
-  std::unique_lock<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   if (done_) return container_;
   if (loop_ && loop_->isCurrent()) {
     MOXLog::error(
@@ -15,27 +15,27 @@ std::shared_ptr<MOXContainer> MOXContainerFutureImpl::get() {
         "timeout; returning the container as it is.");
     return opening_.lock();
   }
-  completed_.wait(lock, [this] { return done_; });
+  while (!done_) completed_.wait(mu_);
   return container_;
 }
 
 bool MOXContainerFutureImpl::isDone() {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return done_;
 }
 
 void MOXContainerFutureImpl::setContainer(std::shared_ptr<MOXContainer> container) {
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     if (done_) return;
     done_ = true;
     container_ = std::move(container);
   }
-  completed_.notify_all();
+  completed_.notifyAll();
 }
 
 void MOXContainerFutureImpl::setOpeningContainer(std::weak_ptr<MOXContainer> container) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   opening_ = std::move(container);
 }
 

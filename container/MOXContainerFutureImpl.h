@@ -8,10 +8,9 @@
 // Threads: every operation is safe from any thread.
 #pragma once
 
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 
+#include "Library/Util/platform/Mutex.h"
 #include "loomset/MOXContainerOpener.h"
 #include "loomset/platform/EventLoop.h"
 
@@ -32,11 +31,11 @@ class MOXContainerFutureImpl final : public MOXContainerFuture {
 
  private:
   const std::shared_ptr<EventLoop> loop_;
-  std::mutex mu_;
-  std::condition_variable completed_;
-  bool done_ = false;                        // guarded by mu_
-  std::shared_ptr<MOXContainer> container_;  // guarded by mu_
-  std::weak_ptr<MOXContainer> opening_;      // guarded by mu_
+  Mutex mu_;
+  CondVar completed_;
+  bool done_ GUARDED_BY(mu_) = false;
+  std::shared_ptr<MOXContainer> container_ GUARDED_BY(mu_);
+  std::weak_ptr<MOXContainer> opening_ GUARDED_BY(mu_);
 };
 
 class MOXFutureNotifier final : public MOXContainerOpenerNotifier {

@@ -2,9 +2,11 @@
 
 #include <cstdio>
 #include <map>
+#include <set>
 #include <utility>
 #include <vector>
 
+#include "Library/Util/platform/Mutex.h"
 #include "Library/Util/platform/NoDestructor.h"
 #include "container/MOXContainerFutureImpl.h"
 #include "container/MOXContainerWaiters.h"
@@ -21,8 +23,11 @@ constexpr double kExcessiveTimeoutSeconds = 100.0;
 // The notifiers waiting for each container id while an opening of it is under way. Its lock is
 // taken before the manager's.
 struct NotifierMap {
-  std::mutex mu;
-  std::map<std::string, std::vector<std::shared_ptr<MOXContainerOpenerNotifier>>> byContainerId;
+  Mutex mu;
+  std::map<std::string, std::vector<std::shared_ptr<MOXContainerOpenerNotifier>>> byContainerId
+      GUARDED_BY(mu);
+  // Ids whose opening has made its list but has not yet had the manager open the container.
+  std::set<std::string> opening GUARDED_BY(mu);
 };
 
 NotifierMap& notifiersByContainerId() {
@@ -104,38 +109,50 @@ void MOXContainerOpener::openWithRefreshType(int refreshType) {
   const double start = platform->clock->nowSeconds();
   std::shared_ptr<MOXContainerOpenerNotifier> notifier;
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     notifier = std::move(notifier_);  // handed over below, one way or another
   }
   std::shared_ptr<MOXContainer> container;
+  bool opening = false;
   {
-    // Held across the manager's calls, so that an opening of the id and the list of notifiers
-    // waiting for it appear together: the notifier map's lock, then the manager's.
+    // The notifier map's lock, then the manager's (to look the container up). An opening under
+    // way is one whose container is open, or one that is about to open it.
     NotifierMap& waiting = notifiersByContainerId();
-    std::lock_guard<std::mutex> mapLock(waiting.mu);
+    MutexLock mapLock(waiting.mu);
     container = moxManager_->getContainerById(containerId_);
-    if (container) {
-      const auto inProgress = waiting.byContainerId.find(containerId_);
-      if (inProgress != waiting.byContainerId.end()) {
-        // Served by the opening under way, with its open type and timeout.
-        inProgress->second.push_back(std::move(notifier));
-        return;
-      }
-    } else {
-      waiting.byContainerId[containerId_].push_back(std::move(notifier));
-      std::shared_ptr<MOXContainerCallback> waiter;
-      if (refreshType == 1) {
-        // A version fetched within the container's success period counts as fresh.
-        waiter = std::make_shared<MOXWaitForFresh>(
-            weak_from_this(),
-            platform->clock->nowMillis() - MOXRefreshPolicy::kRefreshPeriodOnSuccess);
-      } else {
-        waiter = std::make_shared<MOXWaitForNonDefaultRefresh>(weak_from_this());
-      }
-      container = moxManager_->openContainerById(containerId_, std::move(waiter));
-      // Opened through the manager by someone else in the meantime: complete with that one.
-      if (!container) container = moxManager_->getContainerById(containerId_);
+    const auto inProgress = waiting.byContainerId.find(containerId_);
+    if (inProgress != waiting.byContainerId.end() &&
+        (container || waiting.opening.count(containerId_) != 0)) {
+      // Served by the opening under way, with its open type and timeout.
+      inProgress->second.push_back(std::move(notifier));
+      return;
     }
+    if (!container) {
+      waiting.byContainerId[containerId_].push_back(std::move(notifier));
+      waiting.opening.insert(containerId_);
+      opening = true;
+    }
+  }
+  if (opening) {
+    // Opened after the map's lock is released: loading takes the container's lock, and the
+    // container's callbacks hold it while they complete openings, which takes the map's lock.
+    std::shared_ptr<MOXContainerCallback> waiter;
+    if (refreshType == 1) {
+      // A version fetched within the container's success period counts as fresh.
+      waiter = std::make_shared<MOXWaitForFresh>(
+          weak_from_this(),
+          platform->clock->nowMillis() - MOXRefreshPolicy::kRefreshPeriodOnSuccess);
+    } else {
+      waiter = std::make_shared<MOXWaitForNonDefaultRefresh>(weak_from_this());
+    }
+    container = moxManager_->openContainerById(containerId_, std::move(waiter));
+    {
+      NotifierMap& waiting = notifiersByContainerId();
+      MutexLock mapLock(waiting.mu);
+      waiting.opening.erase(containerId_);
+    }
+    // Opened through the manager by someone else in the meantime: complete with that one.
+    if (!container) container = moxManager_->getContainerById(containerId_);
   }
   if (notifier) {
     // Open and idle: available at once.
@@ -143,7 +160,7 @@ void MOXContainerOpener::openWithRefreshType(int refreshType) {
     return;
   }
 
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   container_ = container;
   if (haveNotified_) return;  // the container answered before the timer could be set
   const double delay = timeout_ - (platform->clock->nowSeconds() - start);
@@ -159,7 +176,7 @@ void MOXContainerOpener::handleTimer(const std::shared_ptr<MOXContainer>& contai
 void MOXContainerOpener::callNotifiers(const std::shared_ptr<MOXContainer>& container) {
   std::shared_ptr<TimerHandle> timer;
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     if (haveNotified_) return;
     haveNotified_ = true;
     timer = std::move(timer_);
@@ -169,7 +186,7 @@ void MOXContainerOpener::callNotifiers(const std::shared_ptr<MOXContainer>& cont
   std::vector<std::shared_ptr<MOXContainerOpenerNotifier>> notifiers;
   {
     NotifierMap& waiting = notifiersByContainerId();
-    std::lock_guard<std::mutex> mapLock(waiting.mu);
+    MutexLock mapLock(waiting.mu);
     const auto it = waiting.byContainerId.find(containerId_);
     if (it != waiting.byContainerId.end()) {
       notifiers = std::move(it->second);

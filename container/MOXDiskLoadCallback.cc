@@ -14,7 +14,7 @@ MOXDiskLoadCallback::MOXDiskLoadCallback(std::shared_ptr<MOXContainerCallback> c
 void MOXDiskLoadCallback::startLoad() {
   const auto container = container_.lock();
   if (!container) return;
-  std::lock_guard<std::recursive_mutex> lock(container->mu_);
+  RecursiveMutexLock lock(container->mu_);
   if (container->closed_) return;
   if (callback_) callback_->containerRefreshBegin(container, kMOXContainerCallbackRefreshTypeSaved);
 }
@@ -22,7 +22,7 @@ void MOXDiskLoadCallback::startLoad() {
 void MOXDiskLoadCallback::onSuccess(const MOXPResourceWithMetadata& resource) {
   const auto container = container_.lock();
   if (!container) return;
-  std::lock_guard<std::recursive_mutex> lock(container->mu_);
+  RecursiveMutexLock lock(container->mu_);
   if (container->closed_) return;
   // Applied only while nothing newer is: a saved copy never overrides a fetched resource.
   if (container->lastRefreshTime_ == 0 && !apply(*container, resource)) {
@@ -37,7 +37,7 @@ void MOXDiskLoadCallback::onSuccess(const MOXPResourceWithMetadata& resource) {
 void MOXDiskLoadCallback::onFailure(MOXLoadFailure failure) {
   const auto container = container_.lock();
   if (!container) return;
-  std::lock_guard<std::recursive_mutex> lock(container->mu_);
+  RecursiveMutexLock lock(container->mu_);
   if (container->closed_) return;
   fail(*container, failure);
 }

@@ -35,10 +35,10 @@ class MOXDiskLoadCallback final : public MOXDiskLoadCallbackInterface {
   void close() { callback_.reset(); }
 
  private:
-  // Requires the container's lock.
-  void fail(MOXContainer& container, MOXLoadFailure failure);
-  // Applies the copy; false when it cannot be used. Requires the container's lock.
-  bool apply(MOXContainer& container, const MOXPResourceWithMetadata& resource);
+  void fail(MOXContainer& container, MOXLoadFailure failure) LOOMSET_REQUIRES(container.mu_);
+  // Applies the copy; false when it cannot be used.
+  bool apply(MOXContainer& container, const MOXPResourceWithMetadata& resource)
+      LOOMSET_REQUIRES(container.mu_);
 
   std::shared_ptr<MOXContainerCallback> callback_;  // guarded by the container's lock
   const std::weak_ptr<MOXContainer> container_;

@@ -24,25 +24,25 @@ typename Map::mapped_type find(const Map& map, const std::string& name) {
 
 void MOXFunctionCallHandlers::registerFunctionCallTagHandler(
     std::shared_ptr<MOXFunctionCallTagHandler> handler, const std::string& tagName) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   store(tags_, std::move(handler), tagName);
 }
 
 void MOXFunctionCallHandlers::registerFunctionCallMacroHandler(
     std::shared_ptr<MOXFunctionCallMacroHandler> handler, const std::string& macroName) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   store(macros_, std::move(handler), macroName);
 }
 
 std::shared_ptr<MOXFunctionCallTagHandler> MOXFunctionCallHandlers::functionCallTagHandlerForTag(
     const std::string& tagName) const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return find(tags_, tagName);
 }
 
 std::shared_ptr<MOXFunctionCallMacroHandler>
 MOXFunctionCallHandlers::functionCallMacroHandlerForMacro(const std::string& macroName) const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return find(macros_, macroName);
 }
 

@@ -12,9 +12,9 @@
 
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
+#include "Library/Util/platform/Mutex.h"
 #include "loomset/Export.h"
 #include "loomset/MOXFunctionCallMacroHandler.h"
 #include "loomset/MOXFunctionCallTagHandler.h"
@@ -34,9 +34,9 @@ class LOOMSET_EXPORT MOXFunctionCallHandlers {
       const std::string& macroName) const;
 
  private:
-  mutable std::mutex mu_;
-  std::map<std::string, std::shared_ptr<MOXFunctionCallTagHandler>> tags_;      // guarded by mu_
-  std::map<std::string, std::shared_ptr<MOXFunctionCallMacroHandler>> macros_;  // guarded by mu_
+  mutable Mutex mu_;
+  std::map<std::string, std::shared_ptr<MOXFunctionCallTagHandler>> tags_ GUARDED_BY(mu_);
+  std::map<std::string, std::shared_ptr<MOXFunctionCallMacroHandler>> macros_ GUARDED_BY(mu_);
 };
 
 }  // namespace loomset

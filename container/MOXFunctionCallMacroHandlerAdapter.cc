@@ -18,13 +18,13 @@ ObjectPtr MOXFunctionCallMacroHandlerAdapter::evaluate(
 }
 
 std::shared_ptr<MOXFunctionCallHandlers> MOXFunctionCallMacroHandlerAdapter::container() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return container_.lock();
 }
 
 void MOXFunctionCallMacroHandlerAdapter::setContainer(
     std::weak_ptr<MOXFunctionCallHandlers> container) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   container_ = std::move(container);
 }
 

@@ -10,9 +10,9 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <string>
 
+#include "Library/Util/platform/Mutex.h"
 #include "container/MOXFunctionCallHandlers.h"
 #include "loomset/MOXCustomEvaluator.h"
 
@@ -30,8 +30,8 @@ class MOXFunctionCallMacroHandlerAdapter final : public MOXCustomEvaluator {
   void setContainer(std::weak_ptr<MOXFunctionCallHandlers> container);
 
  private:
-  mutable std::mutex mu_;
-  std::weak_ptr<MOXFunctionCallHandlers> container_;  // guarded by mu_
+  mutable Mutex mu_;
+  std::weak_ptr<MOXFunctionCallHandlers> container_ GUARDED_BY(mu_);
 };
 
 }  // namespace loomset

@@ -22,13 +22,13 @@ ObjectPtr MOXFunctionCallTagHandlerAdapter::evaluate(
 }
 
 std::shared_ptr<MOXFunctionCallHandlers> MOXFunctionCallTagHandlerAdapter::container() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return container_.lock();
 }
 
 void MOXFunctionCallTagHandlerAdapter::setContainer(
     std::weak_ptr<MOXFunctionCallHandlers> container) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   container_ = std::move(container);
 }
 

@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "Library/Util/platform/Mutex.h"
 #include "Library/Util/platform/NoDestructor.h"
 #include "container/MOXCliquetClickReferrerListener.h"
 #include "container/MOXManagerListener.h"
@@ -28,10 +29,10 @@ std::string reasonOf(const std::exception& e) {
   return e.what();
 }
 
-// The remembered manager, guarded by its own lock.
+// The remembered manager, behind the class-wide lock.
 struct Remembered {
-  std::mutex mu;
-  std::shared_ptr<MOXManager> manager;
+  Mutex mu;
+  std::shared_ptr<MOXManager> manager GUARDED_BY(mu);
 };
 
 Remembered& remembered() {
@@ -47,7 +48,7 @@ std::shared_ptr<MOXManager> MOXManager::instance() {
 
 std::shared_ptr<MOXManager> MOXManager::createWithSameInstance(bool sameInstance) {
   Remembered& r = remembered();
-  std::lock_guard<std::mutex> lock(r.mu);
+  MutexLock lock(r.mu);
   if (sameInstance && r.manager) return r.manager;
   std::shared_ptr<MOXManager> manager(new MOXManager(Platform::current()));
   manager->registerListeners();
@@ -59,7 +60,7 @@ void MOXManager::clearManagerInstance() {
   std::shared_ptr<MOXManager> forgotten;
   Remembered& r = remembered();
   {
-    std::lock_guard<std::mutex> lock(r.mu);
+    MutexLock lock(r.mu);
     forgotten = std::move(r.manager);
   }
   // Released outside the lock: its containers may still call back into the class.
@@ -83,18 +84,22 @@ std::shared_ptr<MOXContainer> MOXManager::openContainerById(
     const std::string& containerId, std::shared_ptr<MOXContainerCallback> callback) {
   std::shared_ptr<MOXContainer> container;
   try {
+    std::optional<std::string> serverAddress;
     {
-      std::lock_guard<std::mutex> lock(mu_);
+      MutexLock lock(mu_);
       if (containers_.count(containerId) != 0) {
         MOXLog::error("Container id: " + containerId + " has already been opened");
         return nullptr;
       }
+      // Building a container takes none of its locks.
       container = containerById(containerId);
-      if (veskServerAddress_) container->setVeskServerAddress(veskServerAddress_);
       containers_[containerId] = container;
+      serverAddress = veskServerAddress_;
     }
-    // Outside the manager's lock: loading takes the container's, and a closing container holds
-    // its own lock while it takes the manager's.
+    // Outside the manager's lock, as a container's lock is taken before the manager's (a closing
+    // container holds its own while it takes the manager's): the server address, then loading.
+    // The loading started here is what uses the address.
+    if (serverAddress) container->setVeskServerAddress(serverAddress);
     container->loadWithCallback(std::move(callback));
   } catch (const std::exception& e) {
     MOXLog::error("Calling openContainerById threw an exception: " + reasonOf(e));
@@ -107,14 +112,14 @@ std::shared_ptr<MOXContainer> MOXManager::containerById(const std::string& conta
 }
 
 std::shared_ptr<MOXContainer> MOXManager::getContainerById(const std::string& containerId) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   const auto it = containers_.find(containerId);
   return it == containers_.end() ? nullptr : it->second;
 }
 
 void MOXManager::removeContainerById(const std::string& containerId) {
   std::shared_ptr<MOXContainer> removed;
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   const auto it = containers_.find(containerId);
   if (it == containers_.end()) return;
   removed = std::move(it->second);
@@ -124,7 +129,7 @@ void MOXManager::removeContainerById(const std::string& containerId) {
 void MOXManager::refreshTagsInAllContainers(const std::string& eventName) {
   std::vector<std::shared_ptr<MOXContainer>> open;
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     open.reserve(containers_.size());
     for (const auto& entry : containers_) open.push_back(entry.second);
   }
@@ -143,7 +148,7 @@ bool MOXManager::previewWithUrl(const std::string& url) {
 
     std::vector<std::shared_ptr<MOXContainer>> open;
     {
-      std::lock_guard<std::mutex> lock(mu_);
+      MutexLock lock(mu_);
       for (const auto& entry : containers_) open.push_back(entry.second);
     }
     // Applied after the manager's lock is released, since each step takes a container's lock.
@@ -175,12 +180,12 @@ void MOXManager::setRefreshMode(MOXRefreshMode mode) {
 }
 
 std::optional<std::string> MOXManager::veskServerAddress() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return veskServerAddress_;
 }
 
 void MOXManager::setVeskServerAddress(std::optional<std::string> address) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   veskServerAddress_ = std::move(address);
 }
 

@@ -32,7 +32,7 @@ MOXNetReachability::~MOXNetReachability() {
 
 bool MOXNetReachability::start() {
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     if (watcher_ || starting_) return false;
     starting_ = true;
   }
@@ -45,11 +45,11 @@ bool MOXNetReachability::start() {
   });
   if (!started) {
     if (watcher) watcher->stop();
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     starting_ = false;
     return false;
   }
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   starting_ = false;
   watcher_ = std::move(watcher);
   return true;
@@ -58,7 +58,7 @@ bool MOXNetReachability::start() {
 void MOXNetReachability::stop() {
   std::unique_ptr<MOXReachabilityWatcher> watcher;
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     watcher = std::move(watcher_);
   }
   if (watcher) watcher->stop();
@@ -71,19 +71,19 @@ void MOXNetReachability::reportFlags(std::uint32_t flags) {
 void MOXNetReachability::setReachabilityStatus(std::int32_t status) {
   // Held across the report so that two reporting threads cannot deliver their changes to
   // `statusChange` in the opposite order from the one they were stored in.
-  std::lock_guard<std::mutex> order(statusMu_);
+  MutexLock order(statusMu_);
   if (status_.exchange(status) == status) return;
   StatusChange change = statusChange();
   if (change) change(status);
 }
 
 void MOXNetReachability::setStatusChange(StatusChange statusChange) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   statusChange_ = std::move(statusChange);
 }
 
 MOXNetReachability::StatusChange MOXNetReachability::statusChange() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return statusChange_;
 }
 

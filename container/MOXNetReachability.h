@@ -14,9 +14,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
+#include "Library/Util/platform/Mutex.h"
 #include "loomset/platform/ReachabilityWatcher.h"
 
 namespace loomset {
@@ -61,11 +61,12 @@ class MOXNetReachability : public std::enable_shared_from_this<MOXNetReachabilit
   const std::string host_;
   const MOXReachabilityWatcherFactory factory_;
 
-  mutable std::mutex mu_;
-  std::unique_ptr<MOXReachabilityWatcher> watcher_;  // guarded by mu_
-  bool starting_ = false;                            // guarded by mu_
-  StatusChange statusChange_;                        // guarded by mu_
-  std::mutex statusMu_;                              // orders status changes and their reports
+  mutable Mutex mu_;
+  std::unique_ptr<MOXReachabilityWatcher> watcher_ GUARDED_BY(mu_);
+  bool starting_ GUARDED_BY(mu_) = false;
+  StatusChange statusChange_ GUARDED_BY(mu_);
+  // Orders status changes and their reports; taken before mu_.
+  Mutex statusMu_ ACQUIRED_BEFORE(mu_);
   std::atomic<std::int32_t> status_{kMOXNetReachabilityStatusUnknown};
 };
 

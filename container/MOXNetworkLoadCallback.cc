@@ -16,7 +16,7 @@ MOXNetworkLoadCallback::MOXNetworkLoadCallback(std::shared_ptr<MOXContainerCallb
 void MOXNetworkLoadCallback::startLoad() {
   const auto container = container_.lock();
   if (!container) return;
-  std::lock_guard<std::recursive_mutex> lock(container->mu_);
+  RecursiveMutexLock lock(container->mu_);
   if (container->closed_) return;
   if (callback_) {
     callback_->containerRefreshBegin(container, kMOXContainerCallbackRefreshTypeNetwork);
@@ -26,7 +26,7 @@ void MOXNetworkLoadCallback::startLoad() {
 void MOXNetworkLoadCallback::onSuccess(const MOXPLegacyRawProtoSupplementedResource& response) {
   const auto container = container_.lock();
   if (!container) return;
-  std::lock_guard<std::recursive_mutex> lock(container->mu_);
+  RecursiveMutexLock lock(container->mu_);
   if (container->closed_) return;
   auto& loaded = container->lastLoadedSupplementedResource_;
   if (response.has_resource()) {
@@ -66,7 +66,7 @@ void MOXNetworkLoadCallback::onSuccess(const MOXPLegacyRawProtoSupplementedResou
 void MOXNetworkLoadCallback::onFailure(MOXLoadFailure failure) {
   const auto container = container_.lock();
   if (!container) return;
-  std::lock_guard<std::recursive_mutex> lock(container->mu_);
+  RecursiveMutexLock lock(container->mu_);
   if (container->closed_) return;
   fail(*container, failure);
 }

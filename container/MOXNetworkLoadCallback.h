@@ -36,8 +36,7 @@ class MOXNetworkLoadCallback final : public MOXNetworkLoadCallbackInterface {
   void close() { callback_.reset(); }
 
  private:
-  // Requires the container's lock.
-  void fail(MOXContainer& container, MOXLoadFailure failure);
+  void fail(MOXContainer& container, MOXLoadFailure failure) LOOMSET_REQUIRES(container.mu_);
 
   std::shared_ptr<MOXContainerCallback> callback_;  // guarded by the container's lock
   const std::weak_ptr<MOXContainer> container_;

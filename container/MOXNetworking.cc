@@ -56,21 +56,21 @@ std::shared_ptr<MOXNetOperation> MOXNetworking::sendURL(const std::string& url,
 void MOXNetworking::addOperation(std::shared_ptr<MOXNetOperation> operation) {
   if (!operation) return;
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     waiting_.push_back(std::move(operation));
   }
   startNextIfIdle();
 }
 
 std::size_t MOXNetworking::operationCount() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return waiting_.size() + (running_ ? 1 : 0);
 }
 
 void MOXNetworking::startNextIfIdle() {
   std::shared_ptr<MOXNetOperation> next;
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     if (running_ || waiting_.empty()) return;
     next = waiting_.front();
     waiting_.pop_front();
@@ -89,7 +89,7 @@ void MOXNetworking::startNextIfIdle() {
 
 void MOXNetworking::operationFinished(const std::shared_ptr<MOXNetOperation>& operation) {
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     if (running_ != operation) return;
     running_.reset();
   }

@@ -15,9 +15,9 @@
 #include <cstddef>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
 
+#include "Library/Util/platform/Mutex.h"
 #include "container/MOXNetOperation.h"
 #include "container/MOXNetReachability.h"
 #include "loomset/platform/HttpClient.h"
@@ -66,9 +66,9 @@ class MOXNetworking : public std::enable_shared_from_this<MOXNetworking> {
   const std::shared_ptr<MOXNetReachability> reachability_;
   std::atomic<bool> reachable_{true};
 
-  mutable std::mutex mu_;
-  std::deque<std::shared_ptr<MOXNetOperation>> waiting_;  // guarded by mu_
-  std::shared_ptr<MOXNetOperation> running_;              // guarded by mu_
+  mutable Mutex mu_;
+  std::deque<std::shared_ptr<MOXNetOperation>> waiting_ GUARDED_BY(mu_);
+  std::shared_ptr<MOXNetOperation> running_ GUARDED_BY(mu_);
 };
 
 }  // namespace loomset

@@ -1,12 +1,11 @@
 #include "loomset/MOXDataLayer.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <deque>
 #include <exception>
-#include <mutex>
 #include <string_view>
 
+#include "Library/Util/platform/Mutex.h"
 #include "datalayer/Flatten.h"
 #include "datalayer/KeyPath.h"
 #include "datalayer/Lifetime.h"
@@ -25,54 +24,59 @@ class MOXDataLayer::Impl {
  public:
   explicit Impl(std::shared_ptr<MOXDataLayerPersistentStore> s) : store(std::move(s)) {}
 
+  // Also called again, nested, by the thread holding pushLock (a listener's push).
   void pushWithoutWaiting(const std::shared_ptr<Dictionary>& update);
-  void drain();
-  void process(const std::shared_ptr<Dictionary>& update);
-  void notify(const std::shared_ptr<Dictionary>& update);
+  void unwindPush(std::int64_t depth) REQUIRES(pushLock);
+  void drain() REQUIRES(pushLock);
+  void process(const std::shared_ptr<Dictionary>& update) REQUIRES(pushLock);
+  void notify(const std::shared_ptr<Dictionary>& update) EXCLUDES(modelMu, listenersMu);
   void savePersistentlyIfNeeded(const Dictionary& update);
-  void waitUntilLoaded();
-  void markLoaded();
+  void waitUntilLoaded() EXCLUDES(loadMu);
+  void markLoaded() EXCLUDES(loadMu);
 
   // Constant after construction.
   const std::shared_ptr<MOXDataLayerPersistentStore> store;
 
-  // Taken first; serialises enqueueing, draining and saving.
-  PushLock pushLock;
-  std::deque<std::shared_ptr<Dictionary>> updateQueue;  // guarded by pushLock, oldest first
-  std::int64_t pushDepth = 0;                           // guarded by pushLock
+  // Taken first (recursive); serialises enqueueing, draining and saving.
+  PushLock pushLock ACQUIRED_BEFORE(modelMu, listenersMu);
+  std::deque<std::shared_ptr<Dictionary>> updateQueue GUARDED_BY(pushLock);  // oldest first
+  std::int64_t pushDepth GUARDED_BY(pushLock) = 0;
 
   // Never held together with listenersMu, and never while a listener runs.
-  mutable std::mutex modelMu;
-  const std::shared_ptr<Dictionary> model = Dictionary::create();  // guarded by modelMu
+  mutable Mutex modelMu;
+  const std::shared_ptr<Dictionary> model GUARDED_BY(modelMu) = Dictionary::create();
 
   // The list is replaced, never changed, so a notification can keep the one it copied.
-  std::mutex listenersMu;
-  std::shared_ptr<const ListenerList> listeners =
-      std::make_shared<const ListenerList>();  // guarded by listenersMu
+  Mutex listenersMu;
+  std::shared_ptr<const ListenerList> listeners GUARDED_BY(listenersMu) =
+      std::make_shared<const ListenerList>();
 
-  std::mutex loadMu;
-  std::condition_variable loadCondition;
-  bool loaded = false;                  // guarded by loadMu
+  Mutex loadMu;
+  CondVar loadCondition;
+  bool loaded GUARDED_BY(loadMu) = false;
   std::atomic<bool> loadedHint{false};  // lets pushes skip loadMu once loaded
 };
 
 void MOXDataLayer::Impl::pushWithoutWaiting(const std::shared_ptr<Dictionary>& update) {
-  std::lock_guard<PushLock> hold(pushLock);
+  ScopedLock<PushLock> hold(pushLock);
   updateQueue.push_back(update);
   const std::int64_t depth = pushDepth++;
-  // Restores the depth and, for the outermost push, drops whatever a failed drain left queued,
-  // so that the data layer stays usable after a failure.
-  struct Unwind {
-    Impl& impl;
-    std::int64_t depth;
-    ~Unwind() {
-      impl.pushDepth = depth;
-      if (depth == 0) impl.updateQueue.clear();
-    }
-  } unwind{*this, depth};
-  if (depth == 0) drain();
-  // A nested push saves before it is merged; the outermost saves after the whole drain.
-  savePersistentlyIfNeeded(*update);
+  try {
+    if (depth == 0) drain();
+    // A nested push saves before it is merged; the outermost saves after the whole drain.
+    savePersistentlyIfNeeded(*update);
+  } catch (...) {
+    unwindPush(depth);
+    throw;
+  }
+  unwindPush(depth);
+}
+
+// Restores the depth and, for the outermost push, drops whatever a failed drain left queued, so
+// that the data layer stays usable after a failure.
+void MOXDataLayer::Impl::unwindPush(std::int64_t depth) {
+  pushDepth = depth;
+  if (depth == 0) updateQueue.clear();
 }
 
 void MOXDataLayer::Impl::drain() {
@@ -90,7 +94,7 @@ void MOXDataLayer::Impl::drain() {
 
 void MOXDataLayer::Impl::process(const std::shared_ptr<Dictionary>& update) {
   {
-    std::lock_guard<std::mutex> lock(modelMu);
+    MutexLock lock(modelMu);
     for (const auto& [key, value] : update->entries()) {
       datalayer::mergeTopLevelEntry(*model, key, value);
     }
@@ -101,7 +105,7 @@ void MOXDataLayer::Impl::process(const std::shared_ptr<Dictionary>& update) {
 void MOXDataLayer::Impl::notify(const std::shared_ptr<Dictionary>& update) {
   std::shared_ptr<const ListenerList> current;
   {
-    std::lock_guard<std::mutex> lock(listenersMu);
+    MutexLock lock(listenersMu);
     current = listeners;
   }
   for (const auto& listener : *current) listener->changed(update);
@@ -119,17 +123,17 @@ void MOXDataLayer::Impl::waitUntilLoaded() {
   if (loadedHint.load(std::memory_order_acquire)) return;
   // A thread already delivering an update may be the one restoring: waiting would never end.
   if (pushLock.heldByCurrentThread()) return;
-  std::unique_lock<std::mutex> lock(loadMu);
-  loadCondition.wait(lock, [this] { return loaded; });
+  MutexLock lock(loadMu);
+  while (!loaded) loadCondition.wait(loadMu);
 }
 
 void MOXDataLayer::Impl::markLoaded() {
   {
-    std::lock_guard<std::mutex> lock(loadMu);
+    MutexLock lock(loadMu);
     loaded = true;
     loadedHint.store(true, std::memory_order_release);
   }
-  loadCondition.notify_all();
+  loadCondition.notifyAll();
 }
 
 MOXDataLayer::MOXDataLayer(std::shared_ptr<MOXDataLayerPersistentStore> store)
@@ -176,7 +180,7 @@ void MOXDataLayer::pushValue(const ObjectPtr& value, const std::string& keyPath)
 
 ObjectPtr MOXDataLayer::get(const std::string& keyPath) const {
   const std::string_view path(keyPath);
-  std::lock_guard<std::mutex> lock(impl_->modelMu);
+  MutexLock lock(impl_->modelMu);
   const Dictionary* current = impl_->model.get();
   std::size_t start = 0;
   for (;;) {
@@ -196,7 +200,7 @@ void MOXDataLayer::registerListener(std::shared_ptr<MOXDataLayerListener> listen
     MOXLog::error("Ignoring a nil data layer listener.");
     return;
   }
-  std::lock_guard<std::mutex> lock(impl_->listenersMu);
+  MutexLock lock(impl_->listenersMu);
   for (const auto& existing : *impl_->listeners) {
     if (existing == listener) return;
   }
@@ -206,7 +210,7 @@ void MOXDataLayer::registerListener(std::shared_ptr<MOXDataLayerListener> listen
 }
 
 void MOXDataLayer::unregisterListener(const std::shared_ptr<MOXDataLayerListener>& listener) {
-  std::lock_guard<std::mutex> lock(impl_->listenersMu);
+  MutexLock lock(impl_->listenersMu);
   auto next = std::make_shared<ListenerList>();
   for (const auto& existing : *impl_->listeners) {
     if (existing != listener) next->push_back(existing);

@@ -7,15 +7,17 @@
 #include <mutex>
 #include <thread>
 
+#include "Library/Util/platform/ThreadAnnotations.h"
+
 namespace loomset {
 
-class PushLock {
+class CAPABILITY("mutex") PushLock {
  public:
-  void lock() {
+  void lock() ACQUIRE() {
     mu_.lock();
     if (holds_++ == 0) owner_.store(std::this_thread::get_id(), std::memory_order_relaxed);
   }
-  void unlock() {
+  void unlock() RELEASE() {
     if (--holds_ == 0) owner_.store(std::thread::id(), std::memory_order_relaxed);
     mu_.unlock();
   }
@@ -26,7 +28,7 @@ class PushLock {
 
  private:
   std::recursive_mutex mu_;
-  int holds_ = 0;  // guarded by mu_
+  int holds_ = 0;  // changed only by the thread holding mu_
   std::atomic<std::thread::id> owner_{};
 };
 

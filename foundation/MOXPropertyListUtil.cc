@@ -2,9 +2,9 @@
 
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <optional>
 
+#include "Library/Util/platform/Mutex.h"
 #include "foundation/MOXAsyncUtil.h"
 #include "foundation/PropertyListConversion.h"
 #include "loomset/MOXLog.h"
@@ -28,13 +28,13 @@ class WriteSequencer {
   }
 
   std::uint64_t ticket(const std::string& path) {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     return ++issued_[path];
   }
 
   template <typename Write>
   bool apply(const std::string& path, std::uint64_t ticket, Write write) {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     std::uint64_t& applied = applied_[path];
     if (ticket < applied) return true;  // a later write already landed
     applied = ticket;
@@ -42,9 +42,9 @@ class WriteSequencer {
   }
 
  private:
-  std::mutex mu_;
-  std::map<std::string, std::uint64_t> issued_;
-  std::map<std::string, std::uint64_t> applied_;
+  Mutex mu_;
+  std::map<std::string, std::uint64_t> issued_ GUARDED_BY(mu_);
+  std::map<std::string, std::uint64_t> applied_ GUARDED_BY(mu_);
 };
 
 // Empty when no data root is configured: nothing is then read or written, rather than falling

@@ -39,7 +39,7 @@ MOXRateLimiter::MOXRateLimiter(double maxTokens, double secondsPerToken,
 bool MOXRateLimiter::tokenAvailable() {
   bool available;
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     available = MOXTakeToken(bucket_, clock_->secondsSinceReferenceDate());
   }
   if (!available) MOXLog::warning("Excessive tracking detected and throttled.");
@@ -47,7 +47,7 @@ bool MOXRateLimiter::tokenAvailable() {
 }
 
 double MOXRateLimiter::tokens() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return bucket_.tokens;
 }
 

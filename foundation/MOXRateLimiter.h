@@ -8,8 +8,8 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 
+#include "Library/Util/platform/Mutex.h"
 #include "loomset/platform/Clock.h"
 
 namespace loomset {
@@ -48,8 +48,8 @@ class MOXRateLimiter {
   const double maxTokens_;
   const double secondsPerToken_;
   const std::shared_ptr<const Clock> clock_;
-  mutable std::mutex mu_;
-  MOXTokenBucket bucket_;  // guarded by mu_
+  mutable Mutex mu_;
+  MOXTokenBucket bucket_ GUARDED_BY(mu_);
 };
 
 }  // namespace loomset

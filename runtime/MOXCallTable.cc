@@ -33,7 +33,7 @@ void MOXCallTable::publish(std::size_t ordinal, View view) {
 
 void MOXCallTable::recordResolution(std::size_t ordinal, const View* basedOn, Role role,
                                     Resolution resolution) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   const View* current = view(ordinal);
   if (keySetOf(current) != keySetOf(basedOn)) return;
   // Another thread may have resolved the call meanwhile; its resolution is the same.
@@ -45,7 +45,7 @@ void MOXCallTable::recordResolution(std::size_t ordinal, const View* basedOn, Ro
 
 void MOXCallTable::fold(std::size_t ordinal, const View* basedOn, std::size_t index,
                         const ValuePtr& original, ValuePtr replacement) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   if (keySetOf(view(ordinal)) != keySetOf(basedOn)) return;
   View next = copyOfCurrent(ordinal);
   if (index >= next.parameters.size() || next.parameters[index].second != original) return;
@@ -54,7 +54,7 @@ void MOXCallTable::fold(std::size_t ordinal, const View* basedOn, std::size_t in
 }
 
 void MOXCallTable::setParameter(std::size_t ordinal, const std::string& key, ValuePtr value) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   View next = copyOfCurrent(ordinal);
   for (MOXParameterMap::Entry& entry : next.parameters) {
     if (entry.first == key) {

@@ -19,10 +19,10 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "Library/Util/platform/Mutex.h"
 #include "loomset/MOXExpandedResource.h"
 #include "loomset/MOXFunctionCallImplementation.h"
 #include "loomset/MOXParameterMap.h"
@@ -95,16 +95,16 @@ class MOXCallTable {
 
   // The view a writer starts from: a copy of the current one, or of the call's own properties.
   View copyOfCurrent(std::size_t ordinal) const;
-  void publish(std::size_t ordinal, View view);
+  void publish(std::size_t ordinal, View view) REQUIRES(mu_);
   static std::uint64_t keySetOf(const View* view) { return view ? view->keySet : 0; }
 
   const std::vector<const MOXExpandedFunctionCall*>& calls_;  // the resource's, by ordinal
   const std::unique_ptr<Entry[]> entries_;
 
-  std::mutex mu_;                                  // serialises writers
-  std::vector<std::unique_ptr<const View>> kept_;  // guarded by mu_; every view ever published
-  std::deque<std::string> addedKeys_;              // guarded by mu_; never move once added
-  std::uint64_t nextKeySet_ = 1;                   // guarded by mu_
+  Mutex mu_;  // serialises writers
+  std::vector<std::unique_ptr<const View>> kept_ GUARDED_BY(mu_);  // every view ever published
+  std::deque<std::string> addedKeys_ GUARDED_BY(mu_);              // never move once added
+  std::uint64_t nextKeySet_ GUARDED_BY(mu_) = 1;
 };
 
 }  // namespace loomset

@@ -5,10 +5,11 @@
 #include <cstddef>
 #include <functional>
 #include <list>
-#include <mutex>
 #include <optional>
 #include <unordered_map>
 #include <utility>
+
+#include "Library/Util/platform/Mutex.h"
 
 namespace loomset {
 
@@ -18,7 +19,7 @@ class MOXCostBoundedCache {
   explicit MOXCostBoundedCache(std::size_t totalCostLimit) : limit_(totalCostLimit) {}
 
   std::optional<Value> get(const Key& key) {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     auto it = index_.find(key);
     if (it == index_.end()) return std::nullopt;
     entries_.splice(entries_.begin(), entries_, it->second);
@@ -26,7 +27,7 @@ class MOXCostBoundedCache {
   }
 
   void put(const Key& key, Value value, std::size_t cost) {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     auto it = index_.find(key);
     if (it != index_.end()) {
       total_ -= it->second->cost;
@@ -46,11 +47,11 @@ class MOXCostBoundedCache {
   }
 
   std::size_t count() const {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     return index_.size();
   }
   std::size_t totalCost() const {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     return total_;
   }
 
@@ -62,10 +63,11 @@ class MOXCostBoundedCache {
   };
 
   const std::size_t limit_;
-  mutable std::mutex mu_;
-  std::list<Entry> entries_;  // guarded by mu_; most recently used first
-  std::unordered_map<Key, typename std::list<Entry>::iterator, Hash> index_;  // guarded by mu_
-  std::size_t total_ = 0;                                                     // guarded by mu_
+
+  mutable Mutex mu_;
+  std::list<Entry> entries_ GUARDED_BY(mu_);  // most recently used first
+  std::unordered_map<Key, typename std::list<Entry>::iterator, Hash> index_ GUARDED_BY(mu_);
+  std::size_t total_ GUARDED_BY(mu_) = 0;
 };
 
 }  // namespace loomset

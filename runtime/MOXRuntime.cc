@@ -135,7 +135,7 @@ const MOXRuntime::ImplementationMap& MOXRuntime::macroMap() const {
 }
 
 std::optional<std::string> MOXRuntime::currentEventName() const {
-  std::lock_guard<std::mutex> lock(impl_->eventNameLock);
+  MutexLock lock(impl_->eventNameLock);
   return impl_->currentEventName;
 }
 

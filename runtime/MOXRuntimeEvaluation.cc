@@ -14,12 +14,12 @@ namespace {
 class EventNameScope {
  public:
   EventNameScope(MOXRuntime::Impl& impl, const std::string& name) : impl_(impl) {
-    std::lock_guard<std::mutex> lock(impl_.eventNameLock);
+    MutexLock lock(impl_.eventNameLock);
     previous_ = std::move(impl_.currentEventName);
     impl_.currentEventName = name;
   }
   ~EventNameScope() {
-    std::lock_guard<std::mutex> lock(impl_.eventNameLock);
+    MutexLock lock(impl_.eventNameLock);
     impl_.currentEventName = std::move(previous_);
   }
   EventNameScope(const EventNameScope&) = delete;
@@ -133,7 +133,7 @@ MOXPValueAndStatic MOXRuntime::Impl::evaluateMacroReferenceWithCycleDetection(
 }
 
 void MOXRuntime::Impl::evaluateTags(const std::string& eventName) {
-  std::lock_guard<std::recursive_mutex> lock(evaluationLock);
+  RecursiveMutexLock lock(evaluationLock);
   EventNameScope scope(*this, eventName);
   MOXPendingMacros pending;
   const Selection tags = calculateGenericToRunForRules(rules, pending, MOXAddRemoveTagsPopulator());

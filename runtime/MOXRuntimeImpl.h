@@ -4,13 +4,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "Library/Util/platform/Mutex.h"
 #include "loomset/MOXRuntime.h"
 #include "runtime/MOXAddRemoveSetPopulator.h"
 #include "runtime/MOXCallTable.h"
@@ -107,9 +107,9 @@ class MOXRuntime::Impl {
       macroEvaluationCache;
 
   // Held for a whole tag evaluation; re-entrant, since a tag's push may evaluate tags again.
-  std::recursive_mutex evaluationLock;
-  mutable std::mutex eventNameLock;
-  std::optional<std::string> currentEventName;  // guarded by eventNameLock
+  RecursiveMutex evaluationLock;
+  mutable Mutex eventNameLock;
+  std::optional<std::string> currentEventName GUARDED_BY(eventNameLock);
 };
 
 }  // namespace loomset

@@ -1,14 +1,12 @@
 #include "runtime/MOXRuntimeInternals.h"
 
-#include <mutex>
-
 #include "runtime/MOXRuntimeImpl.h"
 
 namespace loomset {
 
 void MOXRuntimeInternals::setCurrentEventName(MOXRuntime& runtime,
                                               std::optional<std::string> name) {
-  std::lock_guard<std::mutex> lock(runtime.impl_->eventNameLock);
+  MutexLock lock(runtime.impl_->eventNameLock);
   runtime.impl_->currentEventName = std::move(name);
 }
 

@@ -2,12 +2,11 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <memory>
-#include <mutex>
 #include <thread>
 
+#include "Library/Util/platform/Mutex.h"
 #include "Library/Util/platform/NoDestructor.h"
 #include "analytics/PLULog.h"
 #include "analytics/crash/PLUExceptionParser.h"
@@ -22,14 +21,14 @@ namespace {
 constexpr auto kReportWait = std::chrono::seconds(5);
 
 struct HandlerState {
-  std::mutex installMu;
+  Mutex installMu;
   std::atomic<std::terminate_handler> previous{nullptr};
   std::shared_ptr<const PLUCrashReporting> reporting;  // atomic access
   std::atomic<int> insideHandler{0};
 
-  std::mutex doneMu;
-  std::condition_variable doneCv;
-  bool reportDone = false;  // guarded by doneMu
+  Mutex doneMu;
+  CondVar doneCv;
+  bool reportDone GUARDED_BY(doneMu) = false;
 };
 
 HandlerState& state() {
@@ -39,19 +38,20 @@ HandlerState& state() {
 
 // A one-shot latch shared with the reporting thread, which may outlive the wait.
 struct Latch {
-  std::mutex mu;
-  std::condition_variable cv;
-  bool done = false;
-  void open() {
+  Mutex mu;
+  CondVar cv;
+  bool done GUARDED_BY(mu) = false;
+  void open() EXCLUDES(mu) {
     {
-      std::lock_guard<std::mutex> lock(mu);
+      MutexLock lock(mu);
       done = true;
     }
-    cv.notify_all();
+    cv.notifyAll();
   }
-  void waitUntil(std::chrono::steady_clock::time_point deadline) {
-    std::unique_lock<std::mutex> lock(mu);
-    cv.wait_until(lock, deadline, [this] { return done; });
+  void waitUntil(std::chrono::steady_clock::time_point deadline) EXCLUDES(mu) {
+    MutexLock lock(mu);
+    while (!done && cv.waitUntil(mu, deadline)) {
+    }
   }
 };
 
@@ -94,17 +94,17 @@ void report(const std::shared_ptr<const PLUCrashReporting>& reporting,
 void markReportDone() {
   auto& s = state();
   {
-    std::lock_guard<std::mutex> lock(s.doneMu);
+    MutexLock lock(s.doneMu);
     s.reportDone = true;
   }
-  s.doneCv.notify_all();
+  s.doneCv.notifyAll();
 }
 
 }  // namespace
 
 void PLUInstallUncaughtExceptionHandler(std::shared_ptr<const PLUCrashReporting> reporting) {
   auto& s = state();
-  std::lock_guard<std::mutex> lock(s.installMu);
+  MutexLock lock(s.installMu);
   std::atomic_store(&s.reporting, std::move(reporting));
   const std::terminate_handler current = std::get_terminate();
   if (current == &plu_terminateHandler) return;
@@ -114,7 +114,7 @@ void PLUInstallUncaughtExceptionHandler(std::shared_ptr<const PLUCrashReporting>
 
 void PLUUninstallUncaughtExceptionHandler() {
   auto& s = state();
-  std::lock_guard<std::mutex> lock(s.installMu);
+  MutexLock lock(s.installMu);
   if (std::get_terminate() != &plu_terminateHandler) return;
   std::set_terminate(s.previous.load());
 }
@@ -131,8 +131,9 @@ void PLUUncaughtExceptionHandler(const std::exception_ptr& exception) noexcept {
     } catch (...) {
     }
     // A second crash must not end the process while the first one's hit is being sent.
-    std::unique_lock<std::mutex> lock(s.doneMu);
-    s.doneCv.wait_until(lock, deadline, [&s] { return s.reportDone; });
+    MutexLock lock(s.doneMu);
+    while (!s.reportDone && s.doneCv.waitUntil(s.doneMu, deadline)) {
+    }
     return;
   }
   if (!exception) {

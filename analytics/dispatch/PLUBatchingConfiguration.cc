@@ -1,6 +1,5 @@
 // The process-wide collection endpoints the batching dispatcher reads when it is created.
-#include <mutex>
-
+#include "Library/Util/platform/Mutex.h"
 #include "Library/Util/platform/NoDestructor.h"
 #include "loomset/PLUCollectorEndpoints.h"
 
@@ -8,8 +7,8 @@ namespace loomset {
 namespace {
 
 struct Registry {
-  std::mutex mu;
-  PLUCollectorEndpoints endpoints;
+  Mutex mu;
+  PLUCollectorEndpoints endpoints GUARDED_BY(mu);
 };
 
 Registry& registry() {
@@ -35,13 +34,13 @@ std::string PLUCollectorEndpoints::secureHost() const {
 
 void PLUCollectorEndpoints::setShared(const PLUCollectorEndpoints& endpoints) {
   auto& r = registry();
-  std::lock_guard<std::mutex> lock(r.mu);
+  MutexLock lock(r.mu);
   r.endpoints = endpoints;
 }
 
 PLUCollectorEndpoints PLUCollectorEndpoints::shared() {
   auto& r = registry();
-  std::lock_guard<std::mutex> lock(r.mu);
+  MutexLock lock(r.mu);
   return r.endpoints;
 }
 

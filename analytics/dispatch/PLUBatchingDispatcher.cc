@@ -18,9 +18,9 @@
 namespace loomset {
 
 struct PLUBatchingDispatcher::Observers {
-  std::mutex mu;
-  std::uint64_t nextId = 0;                               // guarded by mu
-  std::map<std::uint64_t, WillDispatchObserver> entries;  // guarded by mu
+  Mutex mu;
+  std::uint64_t nextId GUARDED_BY(mu) = 0;
+  std::map<std::uint64_t, WillDispatchObserver> entries GUARDED_BY(mu);
 };
 
 namespace {
@@ -169,13 +169,13 @@ void PLUBatchingDispatcher::saveQueuedHits() {
 // Switches.
 
 double PLUBatchingDispatcher::dispatchInterval() {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return dispatchInterval_;
 }
 
 void PLUBatchingDispatcher::setDispatchInterval(double seconds) {
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     if (dispatchInterval_ == seconds) return;
     dispatchInterval_ = seconds;
   }
@@ -183,14 +183,14 @@ void PLUBatchingDispatcher::setDispatchInterval(double seconds) {
 }
 
 bool PLUBatchingDispatcher::optOut() {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return optOut_;
 }
 
 void PLUBatchingDispatcher::setOptOut(bool optOut) {
   bool turnedOn = false;
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     turnedOn = optOut && !optOut_;
     optOut_ = optOut;
   }
@@ -214,14 +214,14 @@ std::shared_ptr<void> PLUBatchingDispatcher::addWillDispatchObserver(
     WillDispatchObserver observer) {
   std::uint64_t id = 0;
   {
-    std::lock_guard<std::mutex> lock(observers_->mu);
+    MutexLock lock(observers_->mu);
     id = observers_->nextId++;
     observers_->entries.emplace(id, std::move(observer));
   }
   std::weak_ptr<Observers> weakObservers = observers_;
   return std::shared_ptr<void>(nullptr, [weakObservers, id](void*) {
     if (auto observers = weakObservers.lock()) {
-      std::lock_guard<std::mutex> lock(observers->mu);
+      MutexLock lock(observers->mu);
       observers->entries.erase(id);
     }
   });
@@ -230,7 +230,7 @@ std::shared_ptr<void> PLUBatchingDispatcher::addWillDispatchObserver(
 void PLUBatchingDispatcher::postWillDispatch() {
   std::vector<WillDispatchObserver> observers;
   {
-    std::lock_guard<std::mutex> lock(observers_->mu);
+    MutexLock lock(observers_->mu);
     for (const auto& entry : observers_->entries) observers.push_back(entry.second);
   }
   for (const auto& observer : observers) observer(*this);
@@ -239,7 +239,7 @@ void PLUBatchingDispatcher::postWillDispatch() {
 // Scheduling.
 
 bool PLUBatchingDispatcher::canDispatch() {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return hostReachable_ && hasHits_;
 }
 
@@ -249,7 +249,7 @@ bool PLUBatchingDispatcher::canScheduleDispatch() {
 
 void PLUBatchingDispatcher::setHasHits(bool hasHits) {
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     if (hasHits_ == hasHits) return;
     hasHits_ = hasHits;
   }
@@ -258,7 +258,7 @@ void PLUBatchingDispatcher::setHasHits(bool hasHits) {
 
 void PLUBatchingDispatcher::setHostReachable(bool reachable) {
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     if (hostReachable_ == reachable) return;
     hostReachable_ = reachable;
   }

@@ -27,12 +27,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "Library/Util/platform/Mutex.h"
 #include "analytics/PLUContext.h"
 #include "analytics/dispatch/PLUDispatcher.h"
 #include "analytics/dispatch/PLUReachabilityChecker.h"
@@ -146,10 +146,10 @@ class PLUBatchingDispatcher final : public PLUDispatcher,
   void cancelDispatch();
   void initialDispatch();
   void timerFired();
-  bool canDispatch();
+  bool canDispatch() EXCLUDES(mu_);
   bool canScheduleDispatch();
-  void setHasHits(bool hasHits);
-  void setHostReachable(bool reachable);
+  void setHasHits(bool hasHits) EXCLUDES(mu_);
+  void setHostReachable(bool reachable) EXCLUDES(mu_);
   void watchCollectorHost();
   Completion defaultCompletionHandler();
   void postWillDispatch();
@@ -170,16 +170,16 @@ class PLUBatchingDispatcher final : public PLUDispatcher,
   const std::unique_ptr<PLURequestBuilder> requestBuilder_;
   const std::shared_ptr<Observers> observers_;
 
-  // Read from any thread.
-  mutable std::mutex mu_;
-  double dispatchInterval_ = kDefaultDispatchInterval;  // guarded by mu_
-  bool hasHits_ = true;                                 // guarded by mu_
-  bool optOut_ = false;                                 // guarded by mu_
+  // Read from any thread: the has-hits lock.
+  mutable Mutex mu_;
+  double dispatchInterval_ GUARDED_BY(mu_) = kDefaultDispatchInterval;
+  bool hasHits_ GUARDED_BY(mu_) = true;
+  bool optOut_ GUARDED_BY(mu_) = false;
+  bool hostReachable_ GUARDED_BY(mu_) = true;
 
   // Worker-loop state.
   PLUCollectorEndpoints endpoints_;
   std::shared_ptr<PLUReachabilityChecker> reachability_;
-  bool hostReachable_ = true;
   bool serverBatchingDisabled_ = false;
   double batchFailedTime_ = 0;  // seconds since 1970
   std::shared_ptr<PLUURLConnection> connection_;

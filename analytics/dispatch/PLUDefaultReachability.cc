@@ -1,7 +1,7 @@
 // The library's reachability operations over the platform bundle's watchers: a watch of one host
 // makes its watcher when it is scheduled on a loop, which the watcher delivers its flags on.
-#include <mutex>
 
+#include "Library/Util/platform/Mutex.h"
 #include "analytics/dispatch/PLUReachabilityChecker.h"
 #include "loomset/platform/EventLoop.h"
 
@@ -14,12 +14,12 @@ class Watch final : public PLUReachabilityHandle {
       : host_(std::move(host)), factory_(std::move(factory)) {}
 
   void setCallback(PLUReachabilityApi::Callback callback) {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     callback_ = std::move(callback);
   }
 
   bool schedule(const std::shared_ptr<EventLoop>& loop) {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     if (watcher_ || !callback_ || !factory_) return false;
     auto watcher = factory_(host_, loop);
     if (!watcher) return false;
@@ -34,7 +34,7 @@ class Watch final : public PLUReachabilityHandle {
   void unschedule() {
     std::unique_ptr<MOXReachabilityWatcher> watcher;
     {
-      std::lock_guard<std::mutex> lock(mu_);
+      MutexLock lock(mu_);
       watcher = std::move(watcher_);
     }
     if (watcher) watcher->stop();
@@ -43,9 +43,9 @@ class Watch final : public PLUReachabilityHandle {
  private:
   const std::string host_;
   const MOXReachabilityWatcherFactory factory_;
-  std::mutex mu_;
-  PLUReachabilityApi::Callback callback_;            // guarded by mu_
-  std::unique_ptr<MOXReachabilityWatcher> watcher_;  // guarded by mu_
+  Mutex mu_;
+  PLUReachabilityApi::Callback callback_ GUARDED_BY(mu_);
+  std::unique_ptr<MOXReachabilityWatcher> watcher_ GUARDED_BY(mu_);
 };
 
 std::shared_ptr<Watch> asWatch(const PLUReachabilityApi::Handle& handle) {

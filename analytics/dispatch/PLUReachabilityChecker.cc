@@ -63,7 +63,7 @@ PLUReachabilityChecker::~PLUReachabilityChecker() {
 }
 
 bool PLUReachabilityChecker::start() {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   if (handle_) return true;
   std::shared_ptr<EventLoop> loop = platform_->mainLoop;
   if (!loop || !api_.createWithName) return false;
@@ -87,7 +87,7 @@ void PLUReachabilityChecker::stop() {
   std::shared_ptr<EventLoop> loop;
   PLUReachabilityApi api;
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     if (!handle_) return;
     status_ = kPLUReachabilityUnknown;
     handle = std::move(handle_);
@@ -101,22 +101,22 @@ void PLUReachabilityChecker::stop() {
 }
 
 bool PLUReachabilityChecker::isActive() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return handle_ != nullptr;
 }
 
 std::int32_t PLUReachabilityChecker::reachabilityStatus() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return status_;
 }
 
 void PLUReachabilityChecker::setDelegate(std::weak_ptr<PLUReachabilityDelegate> delegate) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   delegate_ = std::move(delegate);
 }
 
 void PLUReachabilityChecker::setReachabilityApi(PLUReachabilityApi api) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   if (handle_) {
     PLU_LOG_ERROR("Cannot change reachability API while reachability running; call stop first.");
     return;
@@ -133,7 +133,7 @@ void PLUReachabilityChecker::reachabilityFlagsChanged(std::uint32_t flags) {
   const std::int32_t status = statusForFlags(flags);
   std::shared_ptr<PLUReachabilityDelegate> delegate;
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     if (status == status_) return;
     status_ = status;
     delegate = delegate_.lock();

@@ -10,9 +10,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
+#include "Library/Util/platform/Mutex.h"
 #include "loomset/platform/ReachabilityWatcher.h"
 
 namespace loomset {
@@ -106,12 +106,12 @@ class PLUReachabilityChecker : public std::enable_shared_from_this<PLUReachabili
   const std::string host_;
   const std::shared_ptr<const Platform> platform_;
 
-  mutable std::mutex mu_;
-  std::weak_ptr<PLUReachabilityDelegate> delegate_;  // guarded by mu_, like the fields below
-  PLUReachabilityApi api_;
-  PLUReachabilityApi::Handle handle_;
-  std::shared_ptr<EventLoop> loop_;
-  std::int32_t status_ = kPLUReachabilityUnknown;
+  mutable Mutex mu_;
+  std::weak_ptr<PLUReachabilityDelegate> delegate_ GUARDED_BY(mu_);
+  PLUReachabilityApi api_ GUARDED_BY(mu_);
+  PLUReachabilityApi::Handle handle_ GUARDED_BY(mu_);
+  std::shared_ptr<EventLoop> loop_ GUARDED_BY(mu_);
+  std::int32_t status_ GUARDED_BY(mu_) = kPLUReachabilityUnknown;
 };
 
 }  // namespace loomset

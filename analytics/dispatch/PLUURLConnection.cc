@@ -40,7 +40,7 @@ PLUURLConnection::PLUURLConnection(Passkey, HttpRequest request,
 
 void PLUURLConnection::start() {
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     if (started_ || !completion_) return;
     started_ = true;
   }
@@ -59,7 +59,7 @@ void PLUURLConnection::start() {
     if (!self) return;
     Completion completion;
     {
-      std::lock_guard<std::mutex> lock(self->mu_);
+      MutexLock lock(self->mu_);
       completion = std::move(self->completion_);
       self->completion_ = nullptr;
       self->call_.reset();
@@ -74,14 +74,14 @@ void PLUURLConnection::start() {
     }
     completion(result);
   });
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   if (completion_) call_ = std::move(call);
 }
 
 void PLUURLConnection::cancel() {
   std::shared_ptr<HttpCall> call;
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     call = std::move(call_);
     call_.reset();
   }
@@ -92,7 +92,7 @@ void PLUURLConnection::cancel() {
 void PLUURLConnection::complete(PLUURLConnectionResult result) {
   Completion completion;
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     completion = std::move(completion_);
     completion_ = nullptr;
   }

@@ -14,10 +14,10 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
+#include "Library/Util/platform/Mutex.h"
 #include "loomset/platform/HttpClient.h"
 
 namespace loomset {
@@ -69,10 +69,10 @@ class PLUURLConnection : public std::enable_shared_from_this<PLUURLConnection> {
   const std::shared_ptr<EventLoop> completionQueue_;
   const std::shared_ptr<HttpClient> client_;
 
-  std::mutex mu_;
-  Completion completion_;           // guarded by mu_; emptied when posted
-  std::shared_ptr<HttpCall> call_;  // guarded by mu_
-  bool started_ = false;            // guarded by mu_
+  Mutex mu_;
+  Completion completion_ GUARDED_BY(mu_);  // emptied when posted
+  std::shared_ptr<HttpCall> call_ GUARDED_BY(mu_);
+  bool started_ GUARDED_BY(mu_) = false;
 };
 
 }  // namespace loomset

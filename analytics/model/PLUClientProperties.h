@@ -7,9 +7,10 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
+
+#include "Library/Util/platform/Mutex.h"
 
 namespace loomset {
 
@@ -50,11 +51,11 @@ class PLUMemoryClientProperties final : public PLUClientProperties {
 
  private:
   const std::shared_ptr<RandomSource> random_;
-  std::mutex mu_;
-  std::string clientId_;  // guarded by mu_, like the fields below
-  std::optional<std::string> hashedIdfa_;
-  std::int64_t idfaChangeCount_ = 0;
-  double lastChangeTimeStamp_ = 0;
+  Mutex mu_;
+  std::string clientId_ GUARDED_BY(mu_);
+  std::optional<std::string> hashedIdfa_ GUARDED_BY(mu_);
+  std::int64_t idfaChangeCount_ GUARDED_BY(mu_) = 0;
+  double lastChangeTimeStamp_ GUARDED_BY(mu_) = 0;
 };
 
 }  // namespace loomset

@@ -2,9 +2,9 @@
 
 #include <sqlite3.h>
 
-#include <mutex>
 #include <utility>
 
+#include "Library/Util/platform/Mutex.h"
 #include "analytics/PLULog.h"
 #include "analytics/store/PLUSqlStore.h"
 #include "loomset/PLUFields.h"
@@ -59,8 +59,8 @@ std::string buildUpsertSql() {
 // Lets the open-database observer reach its store only while the store exists. Recursive: the
 // store reopens its database from inside the observer when its table must be rebuilt.
 struct PLUAnalyticsPropertiesStore::ObserverTarget {
-  std::recursive_mutex mu;
-  PLUAnalyticsPropertiesStore* store = nullptr;  // guarded by mu
+  RecursiveMutex mu;
+  PLUAnalyticsPropertiesStore* store GUARDED_BY(mu) = nullptr;
 };
 
 std::shared_ptr<PLUAnalyticsPropertiesStore> PLUAnalyticsPropertiesStore::forPlatform(
@@ -92,14 +92,14 @@ PLUAnalyticsPropertiesStore::PLUAnalyticsPropertiesStore(std::shared_ptr<PLUSqlS
   openObserver_ = PLUSqlStore::addDidOpenDatabaseObserver(
       [target = target_, sql = sqlStore_.get()](PLUSqlStore& opened) {
         if (&opened != sql) return;
-        std::lock_guard<std::recursive_mutex> lock(target->mu);
+        RecursiveMutexLock lock(target->mu);
         if (target->store) target->store->onOpenDatabase();
       });
 }
 
 PLUAnalyticsPropertiesStore::~PLUAnalyticsPropertiesStore() {
   openObserver_.reset();
-  std::lock_guard<std::recursive_mutex> lock(target_->mu);
+  RecursiveMutexLock lock(target_->mu);
   target_->store = nullptr;
   commitGroupedWrites();
 }
@@ -110,7 +110,7 @@ void PLUAnalyticsPropertiesStore::groupWrites() {
   if (!db || !sqlite3_get_autocommit(db)) return;  // a transaction is open already
   if (sqlStore_->executeSql("BEGIN") != SQLITE_DONE) return;
   worker_->post([target = target_] {
-    std::lock_guard<std::recursive_mutex> lock(target->mu);
+    RecursiveMutexLock lock(target->mu);
     if (target->store) target->store->commitGroupedWrites();
   });
 }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <exception>
-#include <mutex>
 #include <utility>
 
 #include "Library/Util/platform/NoDestructor.h"
@@ -18,8 +17,8 @@ namespace {
 
 // Stores alive in the process, for the application's resign-active and terminate calls.
 struct StoreRegistry {
-  std::mutex mu;
-  std::vector<std::weak_ptr<PLUDataStore>> stores;  // guarded by mu
+  Mutex mu;
+  std::vector<std::weak_ptr<PLUDataStore>> stores GUARDED_BY(mu);
 };
 
 StoreRegistry& registry() {
@@ -29,7 +28,7 @@ StoreRegistry& registry() {
 
 void registerStore(const std::shared_ptr<PLUDataStore>& store) {
   auto& r = registry();
-  std::lock_guard<std::mutex> lock(r.mu);
+  MutexLock lock(r.mu);
   r.stores.erase(std::remove_if(r.stores.begin(), r.stores.end(),
                                 [](const auto& weak) { return weak.expired(); }),
                  r.stores.end());
@@ -170,25 +169,25 @@ bool PLUDataStore::isSetUp() {
 // The getters wait for set-up, which loads the stored values into the cache.
 std::string PLUDataStore::clientId() {
   if (!impl_->clientIdCached.load()) performBlockAndWait([](PLUError*) {}, nullptr);
-  std::lock_guard<std::mutex> lock(impl_->mu);
+  MutexLock lock(impl_->mu);
   return impl_->clientId;
 }
 
 std::optional<std::string> PLUDataStore::hashedIdfa() {
   performBlockAndWait([](PLUError*) {}, nullptr);
-  std::lock_guard<std::mutex> lock(impl_->mu);
+  MutexLock lock(impl_->mu);
   return impl_->hashedIdfa;
 }
 
 std::int64_t PLUDataStore::idfaChangeCount() {
   performBlockAndWait([](PLUError*) {}, nullptr);
-  std::lock_guard<std::mutex> lock(impl_->mu);
+  MutexLock lock(impl_->mu);
   return impl_->idfaChangeCount;
 }
 
 double PLUDataStore::lastChangeTimeStamp() {
   performBlockAndWait([](PLUError*) {}, nullptr);
-  std::lock_guard<std::mutex> lock(impl_->mu);
+  MutexLock lock(impl_->mu);
   return impl_->lastChangeTimeStamp;
 }
 
@@ -202,7 +201,7 @@ void PLUDataStore::setClientId(const std::string& clientId) {
 
 void PLUDataStore::setHashedIdfa(const std::optional<std::string>& hash) {
   {
-    std::lock_guard<std::mutex> lock(impl_->mu);
+    MutexLock lock(impl_->mu);
     impl_->hashedIdfa = hash;
     impl_->setBeforeLoad |= Impl::kHashedIdfaSet;
   }
@@ -212,7 +211,7 @@ void PLUDataStore::setHashedIdfa(const std::optional<std::string>& hash) {
 
 void PLUDataStore::setIdfaChangeCount(std::int64_t count) {
   {
-    std::lock_guard<std::mutex> lock(impl_->mu);
+    MutexLock lock(impl_->mu);
     impl_->idfaChangeCount = count;
     impl_->setBeforeLoad |= Impl::kChangeCountSet;
   }
@@ -223,7 +222,7 @@ void PLUDataStore::setIdfaChangeCount(std::int64_t count) {
 
 void PLUDataStore::setLastChangeTimeStamp(double seconds) {
   {
-    std::lock_guard<std::mutex> lock(impl_->mu);
+    MutexLock lock(impl_->mu);
     impl_->lastChangeTimeStamp = seconds;
     impl_->setBeforeLoad |= Impl::kChangeTimeSet;
   }
@@ -246,7 +245,7 @@ void PLUDataStore::saveAllStores() {
   std::vector<std::shared_ptr<PLUDataStore>> live;
   {
     auto& r = registry();
-    std::lock_guard<std::mutex> lock(r.mu);
+    MutexLock lock(r.mu);
     for (const auto& weak : r.stores) {
       if (auto store = weak.lock()) live.push_back(std::move(store));
     }

@@ -166,7 +166,7 @@ void PLUDataStore::Impl::loadProperties() {
   }
   bool generate = false;
   {
-    std::lock_guard<std::mutex> lock(mu);
+    MutexLock lock(mu);
     if (!(setBeforeLoad & kClientIdSet)) {
       if (storedClientId && !storedClientId->empty()) {
         clientId = *storedClientId;
@@ -190,7 +190,7 @@ void PLUDataStore::Impl::loadProperties() {
 
 void PLUDataStore::Impl::cacheClientId(const std::string& id) {
   {
-    std::lock_guard<std::mutex> lock(mu);
+    MutexLock lock(mu);
     clientId = id;
     setBeforeLoad |= kClientIdSet;
   }

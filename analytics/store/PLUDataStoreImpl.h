@@ -9,12 +9,12 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <variant>
 #include <vector>
 
+#include "Library/Util/platform/Mutex.h"
 #include "analytics/store/PLUDataStore.h"
 #include "analytics/store/PLUStoreDatabase.h"
 
@@ -64,19 +64,19 @@ class PLUDataStore::Impl {
   void writeProperty(const char* name, const PropertyValue& value);
   // The same after set-up, logging failures ("Datastore error: %@").
   void writePropertyLogged(const char* name, const PropertyValue& value);
-  void cacheClientId(const std::string& clientId);
+  void cacheClientId(const std::string& clientId) EXCLUDES(mu);
 
   std::atomic<std::uint32_t> maxHitCount{kDefaultMaxHitCount};
   // A commit is posted to the worker thread and has not run yet (worker thread only).
   bool saveScheduled = false;
 
-  std::mutex mu;
-  // Guarded by mu.
-  std::string clientId;
-  std::optional<std::string> hashedIdfa;
-  std::int64_t idfaChangeCount = 0;
-  double lastChangeTimeStamp = 0;
-  unsigned setBeforeLoad = 0;
+  // The cached client properties, read by any thread.
+  Mutex mu;
+  std::string clientId GUARDED_BY(mu);
+  std::optional<std::string> hashedIdfa GUARDED_BY(mu);
+  std::int64_t idfaChangeCount GUARDED_BY(mu) = 0;
+  double lastChangeTimeStamp GUARDED_BY(mu) = 0;
+  unsigned setBeforeLoad GUARDED_BY(mu) = 0;
   // Set once the client id is known; the getter no longer waits then.
   std::atomic<bool> clientIdCached{false};
 
@@ -84,7 +84,7 @@ class PLUDataStore::Impl {
   std::unique_ptr<PLUStoreDatabase> openStoreFile(const char* fileName, const std::string& schema,
                                                   const std::vector<std::string>& columns);
   void dropLegacyHitsOlderThan(double cutoffSeconds);
-  void loadProperties();
+  void loadProperties() EXCLUDES(mu);
   std::optional<std::string> readTextProperty(const char* name);
   std::optional<std::int64_t> readNumberProperty(const char* name);
   std::vector<PLUStoredHit> fetchCurrentHits(std::uint32_t limit);

@@ -3,10 +3,10 @@
 #include <sqlite3.h>
 
 #include <cstring>
-#include <mutex>
 #include <utility>
 #include <vector>
 
+#include "Library/Util/platform/Mutex.h"
 #include "Library/Util/platform/NoDestructor.h"
 #include "analytics/PLULog.h"
 #include "analytics/store/PLUStoreDatabase.h"
@@ -17,9 +17,9 @@ namespace loomset {
 namespace {
 
 struct ObserverRegistry {
-  std::mutex mu;
-  std::uint64_t nextId = 1;                                                    // guarded by mu
-  std::vector<std::pair<std::uint64_t, PLUSqlStore::OpenObserver>> observers;  // guarded by mu
+  Mutex mu;
+  std::uint64_t nextId GUARDED_BY(mu) = 1;
+  std::vector<std::pair<std::uint64_t, PLUSqlStore::OpenObserver>> observers GUARDED_BY(mu);
 };
 
 ObserverRegistry& observerRegistry() {
@@ -28,9 +28,9 @@ ObserverRegistry& observerRegistry() {
 }
 
 struct SharedSlot {
-  std::mutex mu;
-  std::shared_ptr<PLUSqlStore> store;  // guarded by mu
-  std::string directory;               // guarded by mu
+  Mutex mu;
+  std::shared_ptr<PLUSqlStore> store GUARDED_BY(mu);
+  std::string directory GUARDED_BY(mu);
 };
 
 SharedSlot& sharedSlot() {
@@ -49,7 +49,7 @@ std::string PLUSqlStore::databaseDirectoryPath() {
 std::shared_ptr<PLUSqlStore> PLUSqlStore::sharedInstance() {
   const std::string directory = databaseDirectoryPath();
   auto& slot = sharedSlot();
-  std::lock_guard<std::mutex> lock(slot.mu);
+  MutexLock lock(slot.mu);
   if (slot.directory != directory || !slot.store) {
     slot.store = create(kPLUSqlStoreDatabaseName, directory);
     slot.directory = directory;
@@ -311,14 +311,14 @@ std::shared_ptr<void> PLUSqlStore::addDidOpenDatabaseObserver(OpenObserver obser
   auto& registry = observerRegistry();
   std::uint64_t id = 0;
   {
-    std::lock_guard<std::mutex> lock(registry.mu);
+    MutexLock lock(registry.mu);
     id = registry.nextId++;
     registry.observers.emplace_back(id, std::move(observer));
   }
   // The token's deleter unregisters; it holds no pointer of its own.
   return std::shared_ptr<void>(nullptr, [id](void*) {
     auto& r = observerRegistry();
-    std::lock_guard<std::mutex> lock(r.mu);
+    MutexLock lock(r.mu);
     for (auto it = r.observers.begin(); it != r.observers.end(); ++it) {
       if (it->first == id) {
         r.observers.erase(it);
@@ -332,7 +332,7 @@ void PLUSqlStore::postDidOpenDatabase() {
   std::vector<OpenObserver> observers;
   {
     auto& registry = observerRegistry();
-    std::lock_guard<std::mutex> lock(registry.mu);
+    MutexLock lock(registry.mu);
     for (const auto& entry : registry.observers) observers.push_back(entry.second);
   }
   for (const auto& observer : observers) observer(*this);

@@ -103,7 +103,7 @@ void MOXResourceLoader::loadResourceAsync() {
   request.timeoutSeconds = options_.timeoutSeconds;
 
   if (callback_) callback_->startLoad();
-  std::lock_guard<std::mutex> lock(callMu_);
+  MutexLock lock(callMu_);
   if (cancelled_.load()) return;  // cancelled from inside startLoad
   // The completion keeps the loader alive until the answer has been delivered.
   call_ = client->send(
@@ -115,7 +115,7 @@ void MOXResourceLoader::cancel() {
   cancelled_.store(true);
   std::shared_ptr<HttpCall> call;
   {
-    std::lock_guard<std::mutex> lock(callMu_);
+    MutexLock lock(callMu_);
     call = std::move(call_);
   }
   if (call) call->cancel();
@@ -123,7 +123,7 @@ void MOXResourceLoader::cancel() {
 
 void MOXResourceLoader::finish(HttpResponse response) {
   {
-    std::lock_guard<std::mutex> lock(callMu_);
+    MutexLock lock(callMu_);
     call_.reset();
   }
   if (cancelled_.load()) return;

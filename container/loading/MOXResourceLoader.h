@@ -23,10 +23,10 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
+#include "Library/Util/platform/Mutex.h"
 #include "container/loading/MOXLoadCallback.h"
 #include "loomset/platform/EventLoop.h"
 #include "loomset/platform/HttpClient.h"
@@ -96,8 +96,8 @@ class MOXResourceLoader : public std::enable_shared_from_this<MOXResourceLoader>
 
   std::atomic<bool> started_{false};
   std::atomic<bool> cancelled_{false};
-  std::mutex callMu_;
-  std::shared_ptr<HttpCall> call_;  // guarded by callMu_
+  Mutex callMu_;
+  std::shared_ptr<HttpCall> call_ GUARDED_BY(callMu_);
 };
 
 }  // namespace loomset

@@ -40,7 +40,7 @@ MOXResourceLoaderScheduler::MOXResourceLoaderScheduler(std::string containerId, 
       loaderOptions_(withLoop(std::move(options.loader), loop_)) {}
 
 MOXResourceLoaderScheduler::~MOXResourceLoaderScheduler() {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   cancelTimer();
 }
 
@@ -51,7 +51,7 @@ void MOXResourceLoaderScheduler::loadAfterDelay(double delayMillis,
     std::snprintf(delay, sizeof delay, "%f", delayMillis);
     MOXLog::verbose("scheduleTask: containerId=" + containerId_ + " delay=" + delay);
   }
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   if (closed_) return;
   cancelTimer();
   previousVersion_ = std::move(previousVersion);
@@ -61,7 +61,7 @@ void MOXResourceLoaderScheduler::loadAfterDelay(double delayMillis,
 void MOXResourceLoaderScheduler::close() {
   std::vector<std::weak_ptr<MOXResourceLoader>> loaders;
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     closed_ = true;
     cancelTimer();
     loaders.swap(loaders_);
@@ -88,7 +88,7 @@ void MOXResourceLoaderScheduler::cancelTimer() {
 
 void MOXResourceLoaderScheduler::timerFired(std::uint64_t generation) {
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     if (closed_ || generation != timerGeneration_) return;
     timer_.reset();
   }
@@ -98,7 +98,7 @@ void MOXResourceLoaderScheduler::timerFired(std::uint64_t generation) {
 void MOXResourceLoaderScheduler::requestResource() {
   std::shared_ptr<MOXResourceLoader> loader;
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     if (closed_) return;
     if (!loadCallback_) {
       // Raised, this would end the process from inside the loop; the schedule just stops here.
@@ -125,52 +125,52 @@ void MOXResourceLoaderScheduler::requestResource() {
 
 void MOXResourceLoaderScheduler::setLoadCallback(
     std::shared_ptr<MOXNetworkLoadCallbackInterface> callback) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   loadCallback_ = std::move(callback);
 }
 
 std::shared_ptr<MOXNetworkLoadCallbackInterface> MOXResourceLoaderScheduler::loadCallback() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return loadCallback_;
 }
 
 void MOXResourceLoaderScheduler::setVeskServerAddress(std::optional<std::string> address) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   serverAddress_ = std::move(address);
 }
 
 std::optional<std::string> MOXResourceLoaderScheduler::veskServerAddress() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return serverAddress_;
 }
 
 void MOXResourceLoaderScheduler::setVeskUrlPathAndQuery(std::optional<std::string> pathAndQuery) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   pathAndQuery_ = std::move(pathAndQuery);
 }
 
 std::optional<std::string> MOXResourceLoaderScheduler::veskUrlPathAndQuery() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return pathAndQuery_;
 }
 
 void MOXResourceLoaderScheduler::setPreviousVersion(std::optional<std::string> previousVersion) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   previousVersion_ = std::move(previousVersion);
 }
 
 std::optional<std::string> MOXResourceLoaderScheduler::previousVersion() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return previousVersion_;
 }
 
 bool MOXResourceLoaderScheduler::hasPendingFetch() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return timer_ != nullptr;
 }
 
 bool MOXResourceLoaderScheduler::isClosed() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return closed_;
 }
 

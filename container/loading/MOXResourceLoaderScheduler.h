@@ -15,11 +15,11 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "Library/Util/platform/Mutex.h"
 #include "container/loading/MOXResourceLoader.h"
 #include "loomset/platform/EventLoop.h"
 
@@ -66,8 +66,8 @@ class MOXResourceLoaderScheduler : public std::enable_shared_from_this<MOXResour
 
  private:
   MOXResourceLoaderScheduler(std::string containerId, Options options);
-  void scheduleTimerWithDelay(double delayMillis);  // requires mu_
-  void cancelTimer();                               // requires mu_
+  void scheduleTimerWithDelay(double delayMillis) REQUIRES(mu_);
+  void cancelTimer() REQUIRES(mu_);
   // Fires the timer of that generation, unless it has been replaced or cancelled meanwhile.
   void timerFired(std::uint64_t generation);
 
@@ -75,16 +75,16 @@ class MOXResourceLoaderScheduler : public std::enable_shared_from_this<MOXResour
   const std::shared_ptr<EventLoop> loop_;
   const MOXResourceLoader::Options loaderOptions_;
 
-  mutable std::mutex mu_;
-  std::shared_ptr<MOXNetworkLoadCallbackInterface> loadCallback_;  // guarded by mu_
-  std::optional<std::string> serverAddress_;                       // guarded by mu_
-  std::optional<std::string> pathAndQuery_;                        // guarded by mu_
-  std::optional<std::string> previousVersion_;                     // guarded by mu_
-  std::shared_ptr<TimerHandle> timer_;                             // guarded by mu_
-  std::uint64_t timerGeneration_ = 0;                              // guarded by mu_
+  mutable Mutex mu_;
+  std::shared_ptr<MOXNetworkLoadCallbackInterface> loadCallback_ GUARDED_BY(mu_);
+  std::optional<std::string> serverAddress_ GUARDED_BY(mu_);
+  std::optional<std::string> pathAndQuery_ GUARDED_BY(mu_);
+  std::optional<std::string> previousVersion_ GUARDED_BY(mu_);
+  std::shared_ptr<TimerHandle> timer_ GUARDED_BY(mu_);
+  std::uint64_t timerGeneration_ GUARDED_BY(mu_) = 0;
   // Fetches started and perhaps still under way (a refresh may start one while another runs).
-  std::vector<std::weak_ptr<MOXResourceLoader>> loaders_;  // guarded by mu_
-  bool closed_ = false;                                    // guarded by mu_
+  std::vector<std::weak_ptr<MOXResourceLoader>> loaders_ GUARDED_BY(mu_);
+  bool closed_ GUARDED_BY(mu_) = false;
 };
 
 }  // namespace loomset

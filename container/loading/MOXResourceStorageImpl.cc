@@ -32,12 +32,12 @@ MOXResourceStorageImpl::MOXResourceStorageImpl(std::string containerId, const Pl
 
 void MOXResourceStorageImpl::setLoadCallback(
     std::shared_ptr<MOXDiskLoadCallbackInterface> callback) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   loadCallback_ = std::move(callback);
 }
 
 std::shared_ptr<MOXDiskLoadCallbackInterface> MOXResourceStorageImpl::loadCallback() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return loadCallback_;
 }
 
@@ -129,7 +129,7 @@ void MOXResourceStorageImpl::saveResourceToDiskInBackground(
   // this one runs last.
   std::uint64_t ticket;
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     ticket = ++saveTickets_;
   }
   std::string bytes;
@@ -149,7 +149,7 @@ void MOXResourceStorageImpl::saveResourceToDiskInBackground(
 bool MOXResourceStorageImpl::saveResourceToDisk(const MOXPResourceWithMetadata& resource) {
   std::uint64_t ticket;
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     ticket = ++saveTickets_;
   }
   std::string bytes;
@@ -161,7 +161,7 @@ bool MOXResourceStorageImpl::saveResourceToDisk(const MOXPResourceWithMetadata& 
 }
 
 bool MOXResourceStorageImpl::writeSerialized(const std::string& bytes, std::uint64_t ticket) {
-  std::lock_guard<std::mutex> lock(writeMu_);
+  MutexLock lock(writeMu_);
   if (ticket < writtenTicket_) return true;  // a later save has landed already
   std::optional<std::string> path;
   try {

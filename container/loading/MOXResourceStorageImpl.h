@@ -20,10 +20,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
+#include "Library/Util/platform/Mutex.h"
 #include "container/loading/MOXResourceStorage.h"
 #include "loomset/platform/Platform.h"
 
@@ -79,13 +79,13 @@ class MOXResourceStorageImpl final : public MOXResourceStorage,
   const std::string resourceDirectory_;
   const std::shared_ptr<FileSystem> files_;
 
-  mutable std::mutex mu_;
-  std::shared_ptr<MOXDiskLoadCallbackInterface> loadCallback_;  // guarded by mu_
-  std::uint64_t saveTickets_ = 0;                               // guarded by mu_
+  mutable Mutex mu_;
+  std::shared_ptr<MOXDiskLoadCallbackInterface> loadCallback_ GUARDED_BY(mu_);
+  std::uint64_t saveTickets_ GUARDED_BY(mu_) = 0;
 
   // Held while a save writes, so that writes are applied one at a time in ticket order.
-  std::mutex writeMu_;
-  std::uint64_t writtenTicket_ = 0;  // guarded by writeMu_
+  Mutex writeMu_;
+  std::uint64_t writtenTicket_ GUARDED_BY(writeMu_) = 0;
 };
 
 }  // namespace loomset

@@ -72,14 +72,14 @@ bool MOXPreviewManager::generatePreviewDataForUrl(const std::string& url) {
   MOXLog::info(described);
   const std::string query = queryOf(url);
   if (enterPattern().matches(url)) {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     previewMode_ = 1;
     urlPath_ = "/r?" + query;
     containerId_ = containerIdForQuery(query);
     return true;
   }
   if (exitPattern().matches(url)) {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     if (containerId_ && *containerId_ == containerIdForQuery(query)) {
       previewMode_ = 0;
       urlPath_.reset();
@@ -91,29 +91,29 @@ bool MOXPreviewManager::generatePreviewDataForUrl(const std::string& url) {
 }
 
 bool MOXPreviewManager::isPreviewingContainer(const std::string& containerId) const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return previewMode_ == 1 && containerId_ && *containerId_ == containerId;
 }
 
 void MOXPreviewManager::clear() {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   previewMode_ = 0;
   urlPath_.reset();
   containerId_.reset();
 }
 
 std::int64_t MOXPreviewManager::previewMode() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return previewMode_;
 }
 
 std::optional<std::string> MOXPreviewManager::veskUrlPath() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return urlPath_;
 }
 
 std::optional<std::string> MOXPreviewManager::containerId() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return containerId_;
 }
 

@@ -17,10 +17,11 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "Library/Util/platform/Mutex.h"
 
 namespace loomset {
 
@@ -54,10 +55,10 @@ class MOXPreviewManager {
  private:
   MOXPreviewManager() = default;
 
-  mutable std::mutex mu_;
-  std::int64_t previewMode_ = 0;            // guarded by mu_
-  std::optional<std::string> urlPath_;      // guarded by mu_
-  std::optional<std::string> containerId_;  // guarded by mu_
+  mutable Mutex mu_;
+  std::int64_t previewMode_ GUARDED_BY(mu_) = 0;
+  std::optional<std::string> urlPath_ GUARDED_BY(mu_);
+  std::optional<std::string> containerId_ GUARDED_BY(mu_);
 };
 
 }  // namespace loomset

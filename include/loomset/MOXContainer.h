@@ -30,11 +30,11 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
 #include "loomset/Export.h"
+#include "loomset/detail/Mutex.h"
 #include "loomset/MOXContainerCallback.h"
 #include "loomset/MOXDataLayer.h"
 #include "loomset/MOXExpandedResource.h"
@@ -136,14 +136,19 @@ class LOOMSET_EXPORT MOXContainer : public std::enable_shared_from_this<MOXConta
   MOXContainer(std::string containerId, const std::shared_ptr<MOXManager>& moxManager,
                std::shared_ptr<MOXResourceStorage> resourceStorage);
 
-  void createInitialContainer();
+  // The default container of the bundle (binary, then property list, then JSON) or, without one,
+  // an empty resource.
+  static MOXExpandedResourcePtr initialResource(MOXResourceStorage* storage,
+                                               const std::string& containerId);
   // Expands and applies the resource; false, with the error "Not loading resource: ...", when it
   // is invalid, leaving the runtime as it was.
   bool setupEvaluatorsWithResource(const MOXPResource& resource);
   void setupEvaluatorsWithExpandedResource(MOXExpandedResourcePtr resource);
+  void applyExpandedResource(MOXExpandedResourcePtr resource) LOOMSET_REQUIRES(mu_);
   void setSupplementals(const google::protobuf::RepeatedPtrField<MOXPSupplemental>& supplementals);
-  // Writes the saved copy in the background; requires mu_.
-  void saveResourceToDisk(const MOXPLegacyRawProtoSupplementedResource& supplementedResource);
+  // Writes the saved copy in the background.
+  void saveResourceToDisk(const MOXPLegacyRawProtoSupplementedResource& supplementedResource)
+      LOOMSET_REQUIRES(mu_);
 
   // Constant after construction.
   const std::string containerId_;
@@ -155,20 +160,19 @@ class LOOMSET_EXPORT MOXContainer : public std::enable_shared_from_this<MOXConta
   // Read by the getters without the lock; written under mu_.
   std::shared_ptr<MOXRuntime> runtime_;
 
-  mutable std::recursive_mutex mu_;
-  // Guarded by mu_.
-  std::shared_ptr<MOXResourceStorage> resourceStorage_;
-  MOXPLegacyRawProtoSupplementedResource lastLoadedSupplementedResource_;
-  std::shared_ptr<MOXDiskLoadCallback> diskLoadCallback_;
-  std::shared_ptr<MOXNetworkLoadCallback> networkLoadCallback_;
-  std::shared_ptr<MOXResourceLoaderScheduler> networkLoadScheduler_;
-  std::string resourceVersion_;
-  double lastRefreshTime_ = 0;
-  double lastRefreshMethodCalledTime_ = 0;
-  std::uint64_t numTokens_ = 30;
-  std::optional<std::string> veskServerAddress_;
-  std::optional<std::string> veskUrlPathAndQuery_;
-  bool closed_ = false;
+  mutable RecursiveMutex mu_;
+  std::shared_ptr<MOXResourceStorage> resourceStorage_ LOOMSET_GUARDED_BY(mu_);
+  MOXPLegacyRawProtoSupplementedResource lastLoadedSupplementedResource_ LOOMSET_GUARDED_BY(mu_);
+  std::shared_ptr<MOXDiskLoadCallback> diskLoadCallback_ LOOMSET_GUARDED_BY(mu_);
+  std::shared_ptr<MOXNetworkLoadCallback> networkLoadCallback_ LOOMSET_GUARDED_BY(mu_);
+  std::shared_ptr<MOXResourceLoaderScheduler> networkLoadScheduler_ LOOMSET_GUARDED_BY(mu_);
+  std::string resourceVersion_ LOOMSET_GUARDED_BY(mu_);
+  double lastRefreshTime_ LOOMSET_GUARDED_BY(mu_) = 0;
+  double lastRefreshMethodCalledTime_ LOOMSET_GUARDED_BY(mu_) = 0;
+  std::uint64_t numTokens_ LOOMSET_GUARDED_BY(mu_) = 30;
+  std::optional<std::string> veskServerAddress_ LOOMSET_GUARDED_BY(mu_);
+  std::optional<std::string> veskUrlPathAndQuery_ LOOMSET_GUARDED_BY(mu_);
+  bool closed_ LOOMSET_GUARDED_BY(mu_) = false;
 };
 
 }  // namespace loomset

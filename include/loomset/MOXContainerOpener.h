@@ -26,10 +26,10 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "loomset/Export.h"
+#include "loomset/detail/Mutex.h"
 #include "loomset/MOXContainer.h"
 
 namespace loomset {
@@ -102,12 +102,11 @@ class LOOMSET_EXPORT MOXContainerOpener : public std::enable_shared_from_this<MO
   const std::shared_ptr<MOXManager> moxManager_;
   const double timeout_;
 
-  std::mutex mu_;
-  // Guarded by mu_.
-  std::shared_ptr<MOXContainerOpenerNotifier> notifier_;  // until handed over
-  std::shared_ptr<MOXContainer> container_;
-  std::shared_ptr<TimerHandle> timer_;
-  bool haveNotified_ = false;
+  Mutex mu_;
+  std::shared_ptr<MOXContainerOpenerNotifier> notifier_ LOOMSET_GUARDED_BY(mu_);  // until handed over
+  std::shared_ptr<MOXContainer> container_ LOOMSET_GUARDED_BY(mu_);
+  std::shared_ptr<TimerHandle> timer_ LOOMSET_GUARDED_BY(mu_);
+  bool haveNotified_ LOOMSET_GUARDED_BY(mu_) = false;
 };
 
 }  // namespace loomset

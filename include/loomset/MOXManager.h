@@ -22,11 +22,11 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
 #include "loomset/Export.h"
+#include "loomset/detail/Mutex.h"
 #include "loomset/MOXContainer.h"
 #include "loomset/MOXContainerCallback.h"
 #include "loomset/MOXDataLayer.h"
@@ -111,10 +111,9 @@ class LOOMSET_EXPORT MOXManager : public std::enable_shared_from_this<MOXManager
 
   std::atomic<std::int32_t> refreshMode_{kMOXRefreshModeStandard};
 
-  mutable std::mutex mu_;
-  // Guarded by mu_.
-  std::map<std::string, std::shared_ptr<MOXContainer>> containers_;
-  std::optional<std::string> veskServerAddress_;
+  mutable Mutex mu_;
+  std::map<std::string, std::shared_ptr<MOXContainer>> containers_ LOOMSET_GUARDED_BY(mu_);
+  std::optional<std::string> veskServerAddress_ LOOMSET_GUARDED_BY(mu_);
 };
 
 }  // namespace loomset

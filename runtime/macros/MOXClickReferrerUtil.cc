@@ -1,9 +1,9 @@
 #include "runtime/macros/MOXClickReferrerUtil.h"
 
 #include <memory>
-#include <mutex>
 #include <vector>
 
+#include "Library/Util/platform/Mutex.h"
 #include "foundation/MOXPropertyListUtil.h"
 #include "loomset/MOXLog.h"
 #include "loomset/Objects.h"
@@ -18,8 +18,8 @@ constexpr char kConversionIdComponent[] = "conv";
 
 // Conversion id -> referrer; absent until first needed.
 struct Cache {
-  std::mutex mu;
-  std::shared_ptr<Dictionary> referrers;  // guarded by mu
+  Mutex mu;
+  std::shared_ptr<Dictionary> referrers GUARDED_BY(mu);
 };
 
 Cache& cache() {
@@ -95,7 +95,7 @@ void MOXClickReferrerUtil::addClickReferrer(const std::string& referrer) {
   std::shared_ptr<Dictionary> snapshot;
   {
     Cache& c = cache();
-    std::lock_guard<std::mutex> lock(c.mu);
+    MutexLock lock(c.mu);
     if (!c.referrers) {
       c.referrers = readFile();
       if (!c.referrers) c.referrers = Dictionary::create();
@@ -111,7 +111,7 @@ std::optional<std::string> MOXClickReferrerUtil::clickReferrerForConversionId(
   std::optional<std::string> referrer;
   {
     Cache& c = cache();
-    std::lock_guard<std::mutex> lock(c.mu);
+    MutexLock lock(c.mu);
     referrer = textFor(c.referrers, conversionId);
     if (!referrer) {
       referrer = textFor(readFile(), conversionId);
@@ -124,7 +124,7 @@ std::optional<std::string> MOXClickReferrerUtil::clickReferrerForConversionId(
 
 void MOXClickReferrerUtil::clearCache() {
   Cache& c = cache();
-  std::lock_guard<std::mutex> lock(c.mu);
+  MutexLock lock(c.mu);
   c.referrers.reset();
 }
 

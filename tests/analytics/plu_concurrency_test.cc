@@ -7,8 +7,10 @@
 #include <thread>
 #include <vector>
 
+#include "analytics/dispatch/PLUBatchingDispatcher.h"
 #include "loomset/PLU.h"
 #include "loomset/PLUDictionaryBuilder.h"
+#include "support/PLUCollector.h"
 #include "support/PLURecording.h"
 
 namespace loomset {
@@ -63,6 +65,45 @@ TEST(PLUConcurrency, NoHitLostWhileTrackersComeAndGo) {
     if (hit.at("&t") == "transaction") transactions.insert(*hit.at("&ti"));
   }
   EXPECT_EQ(transactions.size(), static_cast<std::size_t>(kSenders * kHitsPerSender));
+}
+
+// Application threads queue hits and flip the dispatcher's switches while its worker loop runs
+// (here on the test thread): every hit is stored, and the switches end as last set.
+TEST(PLUConcurrency, DispatcherQueueingAndSwitchesFromManyThreads) {
+  testing::PLUDispatcherHarness h;
+  PLUBatchingDispatcher& dispatcher = h.dispatcher();
+  constexpr int kSenders = 4;
+  constexpr int kHitsPerSender = 40;
+  std::atomic<int> sendersDone{0};
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> threads;
+  for (int s = 0; s < kSenders; ++s) {
+    threads.emplace_back([&, s] {
+      for (int i = 0; i < kHitsPerSender; ++i) {
+        dispatcher.queueDispatch(testing::PLUDispatcherHarness::eventHit(
+            std::to_string(s) + "-" + std::to_string(i)));
+        if (i % 8 == 0) dispatcher.setDispatchInterval(600 + s);
+      }
+      ++sendersDone;
+    });
+  }
+  threads.emplace_back([&] {
+    while (!stop.load()) {
+      dispatcher.setOptOut(false);
+      (void)dispatcher.optOut();
+      (void)dispatcher.dispatchInterval();
+    }
+  });
+
+  EXPECT_TRUE(h.driveUntil([&] { return sendersDone.load() == kSenders; }));
+  stop = true;
+  for (auto& t : threads) t.join();
+  dispatcher.setDispatchInterval(900);
+  h.worker().runUntilIdle();
+
+  EXPECT_EQ(h.storedHits(), kSenders * kHitsPerSender);
+  EXPECT_EQ(dispatcher.dispatchInterval(), 900);
+  EXPECT_FALSE(dispatcher.optOut());
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <future>
+#include <thread>
+#include <vector>
 
 #include "ContainerTestEnvironment.h"
 #include "loomset/MOXContainerOpener.h"
@@ -137,6 +139,29 @@ TEST_F(ContainerOpenerTest, OpeningsOfOneIdInARowShareTheFirstOpening) {
   ASSERT_TRUE(first->isDone());
   ASSERT_TRUE(second->isDone());
   EXPECT_EQ(first->get(), second->get());
+}
+
+// Openings that start together on several threads: one of them opens the container (outside the
+// notifier map's lock), the others join it rather than opening the id again.
+TEST_F(ContainerOpenerTest, OpeningsOfOneIdFromManyThreadsOpenItOnce) {
+  constexpr int kThreads = 4;
+  std::vector<std::shared_ptr<MOXContainerFuture>> futures(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] { futures[t] = open(kMOXOpenTypePreferNonDefault); });
+  }
+  for (auto& thread : threads) thread.join();
+  ASSERT_TRUE(env.runUntil([&] {
+    for (const auto& future : futures) {
+      if (!future->isDone()) return false;
+    }
+    return true;
+  }));
+  const auto opened = manager->getContainerById(kId);
+  ASSERT_NE(opened, nullptr);
+  for (const auto& future : futures) EXPECT_EQ(future->get(), opened);
+  EXPECT_FALSE(env.log().contains("has already been opened"));
+  EXPECT_EQ(env.server().fetchCount(), 1u);
 }
 
 TEST_F(ContainerOpenerTest, GetOnAnotherThreadReturnsByTheTimeout) {

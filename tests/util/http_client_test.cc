@@ -9,8 +9,11 @@
 #include <future>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "Library/Util/http/CurlHttpClient.h"
+#include "platform/WaitFor.h"
 #include "support/LocalHttpServer.h"
 
 namespace loomset {
@@ -179,6 +182,49 @@ TEST_F(HttpClientTest, DestroyingTheClientEndsRequestsInFlight) {
   auto future = done.get_future();
   ASSERT_EQ(future.wait_for(30s), std::future_status::ready);
   EXPECT_EQ(future.get().errorCode, HttpErrorCode::kShutDown);
+}
+
+// Sends and cancels from several threads race with the transfer thread's answers; every request
+// completes exactly once, and only a cancelled one may end without its answer.
+TEST_F(HttpClientTest, RequestsAndCancelsFromManyThreadsEachCompleteOnce) {
+  server_.setResponse("/r", LocalHttpServer::Response::text(200, "ok"));
+  constexpr int kThreads = 4;
+  constexpr int kPerThread = 25;
+  struct Outcome {
+    std::atomic<int> calls{0};
+    std::atomic<int> status{0};
+    std::atomic<bool> cancelled{false};
+  };
+  std::vector<Outcome> outcomes(kThreads * kPerThread);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kPerThread; ++i) {
+        Outcome& outcome = outcomes[t * kPerThread + i];
+        auto call = client_->send(get(server_.url("/r")), loop_, [&outcome](HttpResponse r) {
+          outcome.status = r.errorCode == HttpErrorCode::kCancelled ? -1 : r.status;
+          ++outcome.calls;
+        });
+        if (i % 2 == 0) {
+          outcome.cancelled = true;
+          call->cancel();
+        }
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  ASSERT_TRUE(testing::waitFor([&] {
+    for (const auto& outcome : outcomes) {
+      if (outcome.calls.load() == 0) return false;
+    }
+    return true;
+  }));
+  loop_->postAndWait([] {});  // anything posted twice would have arrived by now
+
+  for (std::size_t n = 0; n < outcomes.size(); ++n) {
+    EXPECT_EQ(outcomes[n].calls.load(), 1) << "request " << n;
+    if (!outcomes[n].cancelled) EXPECT_EQ(outcomes[n].status.load(), 200) << "request " << n;
+  }
 }
 
 // Chunked and pipelined requests, as clients other than ours may send them.

@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "Library/Util/platform/Mutex.h"
 #include "loomset/MOXLog.h"
 
 namespace loomset {
@@ -170,7 +171,7 @@ class CurlHttpClient::Impl {
 
   void stopAndJoin() {
     {
-      std::lock_guard<std::mutex> lock(mu_);
+      MutexLock lock(mu_);
       stopping_ = true;
     }
     curl_multi_wakeup(multi_);
@@ -180,7 +181,7 @@ class CurlHttpClient::Impl {
   // False once the client is shutting down.
   bool enqueue(std::shared_ptr<Transfer> transfer) {
     {
-      std::lock_guard<std::mutex> lock(mu_);
+      MutexLock lock(mu_);
       if (stopping_) return false;
       incoming_.push_back(std::move(transfer));
     }
@@ -190,7 +191,7 @@ class CurlHttpClient::Impl {
 
   void removeLater(std::shared_ptr<Transfer> transfer) {
     {
-      std::lock_guard<std::mutex> lock(mu_);
+      MutexLock lock(mu_);
       if (stopping_) return;
       cancelled_.push_back(std::move(transfer));
     }
@@ -198,7 +199,7 @@ class CurlHttpClient::Impl {
   }
 
  private:
-  void run();
+  void run() EXCLUDES(mu_);
   void drop(const std::shared_ptr<Transfer>& transfer) {
     if (!transfer->easy()) return;
     curl_multi_remove_handle(multi_, transfer->easy());
@@ -206,14 +207,17 @@ class CurlHttpClient::Impl {
     transfer->release();
   }
 
+  // Constant after construction.
   CURLM* const multi_;
   const std::string noProxy_;
+  // Started and joined by the owning client.
   std::thread thread_;
 
-  std::mutex mu_;
-  bool stopping_ = false;                             // guarded by mu_
-  std::deque<std::shared_ptr<Transfer>> incoming_;    // guarded by mu_
-  std::vector<std::shared_ptr<Transfer>> cancelled_;  // guarded by mu_
+  // Handed from the asking threads to the transfer thread.
+  Mutex mu_;
+  bool stopping_ GUARDED_BY(mu_) = false;
+  std::deque<std::shared_ptr<Transfer>> incoming_ GUARDED_BY(mu_);
+  std::vector<std::shared_ptr<Transfer>> cancelled_ GUARDED_BY(mu_);
 
   std::unordered_map<CURL*, std::shared_ptr<Transfer>> active_;  // transfer thread only
 };
@@ -293,7 +297,7 @@ void CurlHttpClient::Impl::run() {
     std::deque<std::shared_ptr<Transfer>> incoming;
     std::vector<std::shared_ptr<Transfer>> cancelled;
     {
-      std::lock_guard<std::mutex> lock(mu_);
+      MutexLock lock(mu_);
       if (stopping_) break;
       incoming.swap(incoming_);
       cancelled.swap(cancelled_);
@@ -330,7 +334,7 @@ void CurlHttpClient::Impl::run() {
   // Shutting down: whatever is still waiting or running ends now.
   std::deque<std::shared_ptr<Transfer>> incoming;
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     incoming.swap(incoming_);
     cancelled_.clear();
   }

@@ -1,8 +1,7 @@
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 
 #include "Library/Util/platform/GuardedBlock.h"
+#include "Library/Util/platform/Mutex.h"
 #include "loomset/platform/EventLoop.h"
 
 namespace loomset {
@@ -11,21 +10,21 @@ namespace {
 
 class CompletionSignal {
  public:
-  void notify() {
-    std::lock_guard<std::mutex> lock(mu_);
+  void notify() EXCLUDES(mu_) {
+    MutexLock lock(mu_);
     done_ = true;
-    cv_.notify_all();
+    cv_.notifyAll();
   }
 
-  void wait() {
-    std::unique_lock<std::mutex> lock(mu_);
-    cv_.wait(lock, [this] { return done_; });
+  void wait() EXCLUDES(mu_) {
+    MutexLock lock(mu_);
+    while (!done_) cv_.wait(mu_);
   }
 
  private:
-  std::mutex mu_;
-  std::condition_variable cv_;
-  bool done_ = false;
+  Mutex mu_;
+  CondVar cv_;
+  bool done_ GUARDED_BY(mu_) = false;
 };
 
 // Held only by the posted block. A loop that is torn down drops its queued blocks unrun; the

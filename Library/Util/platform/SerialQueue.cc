@@ -1,9 +1,9 @@
 #include "Library/Util/platform/SerialQueue.h"
 
 #include <deque>
-#include <mutex>
 #include <utility>
 
+#include "Library/Util/platform/Mutex.h"
 #include "Library/Util/platform/GuardedBlock.h"
 
 namespace loomset {
@@ -22,7 +22,7 @@ class SerialQueue::State : public std::enable_shared_from_this<State> {
 
   void post(Block block) {
     {
-      std::lock_guard<std::mutex> lock(mu_);
+      MutexLock lock(mu_);
       blocks_.push_back(std::move(block));
       if (scheduled_) return;
       scheduled_ = true;
@@ -31,7 +31,7 @@ class SerialQueue::State : public std::enable_shared_from_this<State> {
   }
 
   bool hasPendingWork() const {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     return !blocks_.empty();
   }
 
@@ -48,7 +48,7 @@ class SerialQueue::State : public std::enable_shared_from_this<State> {
     for (int i = 0; i < kBlocksPerTask; ++i) {
       Block block;
       {
-        std::lock_guard<std::mutex> lock(mu_);
+        MutexLock lock(mu_);
         if (blocks_.empty()) {
           scheduled_ = false;
           current = previous;
@@ -62,7 +62,7 @@ class SerialQueue::State : public std::enable_shared_from_this<State> {
     current = previous;
     bool more = false;
     {
-      std::lock_guard<std::mutex> lock(mu_);
+      MutexLock lock(mu_);
       more = !blocks_.empty();
       scheduled_ = more;
     }
@@ -73,9 +73,9 @@ class SerialQueue::State : public std::enable_shared_from_this<State> {
 
   const std::shared_ptr<Executor> executor_;
   const std::string name_;
-  mutable std::mutex mu_;
-  std::deque<Block> blocks_;  // guarded by mu_
-  bool scheduled_ = false;    // guarded by mu_: a task of ours is queued or running
+  mutable Mutex mu_;
+  std::deque<Block> blocks_ GUARDED_BY(mu_);
+  bool scheduled_ GUARDED_BY(mu_) = false;  // a task of ours is queued or running
 };
 
 thread_local const SerialQueue::State* SerialQueue::State::current = nullptr;
