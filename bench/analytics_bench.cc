@@ -5,9 +5,9 @@
 #include <atomic>
 #include <memory>
 
+#include "analytics/PLUTrackerImpl.h"
 #include "analytics/dispatch/PLUDispatcher.h"
 #include "analytics/model/PLUModelEnvironment.h"
-#include "analytics/PLUTrackerImpl.h"
 #include "loomset/PLUFields.h"
 #include "loomset/platform/Platform.h"
 

@@ -3,8 +3,8 @@
 #include <optional>
 #include <string>
 
-#include "runtime/macros/MOXClickReferrerUtil.h"
 #include "loomset/Objects.h"
+#include "runtime/macros/MOXClickReferrerUtil.h"
 
 namespace loomset {
 

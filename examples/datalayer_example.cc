@@ -24,8 +24,8 @@ class PrintingListener : public MOXDataLayerListener {
 
 void show(const MOXDataLayer& dataLayer, const std::string& path) {
   const ObjectPtr value = dataLayer.get(path);
-  std::cout << "  get(\"" << path << "\") = "
-            << (value ? MOXTypes::objectToString(value)->text() : "(nothing)") << "\n";
+  std::cout << "  get(\"" << path
+            << "\") = " << (value ? MOXTypes::objectToString(value)->text() : "(nothing)") << "\n";
 }
 
 }  // namespace

@@ -9,8 +9,7 @@ const Number* asNumber(const ObjectPtr& o) {
   return o && o->kind() == ObjectKind::Number ? static_cast<const Number*>(o.get()) : nullptr;
 }
 const MOXBoolean* asBoolean(const ObjectPtr& o) {
-  return o && o->kind() == ObjectKind::Boolean ? static_cast<const MOXBoolean*>(o.get())
-                                                : nullptr;
+  return o && o->kind() == ObjectKind::Boolean ? static_cast<const MOXBoolean*>(o.get()) : nullptr;
 }
 Array* asArray(const ObjectPtr& o) {
   return o && o->kind() == ObjectKind::Array ? static_cast<Array*>(o.get()) : nullptr;

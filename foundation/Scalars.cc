@@ -8,16 +8,24 @@
 
 namespace loomset {
 
-std::size_t Object::hash() const { return std::hash<const void*>()(this); }
+std::size_t Object::hash() const {
+  return std::hash<const void*>()(this);
+}
 
-std::string describe(const Object* object) { return object ? object->description() : "nil"; }
-std::string describe(const ObjectPtr& object) { return describe(object.get()); }
+std::string describe(const Object* object) {
+  return object ? object->description() : "nil";
+}
+std::string describe(const ObjectPtr& object) {
+  return describe(object.get());
+}
 
 bool String::isEqual(const Object& other) const {
   return other.kind() == ObjectKind::String && static_cast<const String&>(other).text_ == text_;
 }
 
-std::size_t String::hashText(std::string_view text) { return std::hash<std::string_view>()(text); }
+std::size_t String::hashText(std::string_view text) {
+  return std::hash<std::string_view>()(text);
+}
 
 std::shared_ptr<Number> Number::uint64(std::uint64_t v) {
   return std::make_shared<Number>(NumberType::UnsignedLongLong, static_cast<std::int64_t>(v));
@@ -149,10 +157,11 @@ std::string Date::description() const {
 }
 
 bool Date::isEqual(const Object& other) const {
-  return other.kind() == ObjectKind::Date &&
-         static_cast<const Date&>(other).seconds_ == seconds_;
+  return other.kind() == ObjectKind::Date && static_cast<const Date&>(other).seconds_ == seconds_;
 }
 
-std::size_t Date::hash() const { return std::hash<double>()(seconds_); }
+std::size_t Date::hash() const {
+  return std::hash<double>()(seconds_);
+}
 
 }  // namespace loomset

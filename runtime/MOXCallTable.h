@@ -101,7 +101,7 @@ class MOXCallTable {
   const std::vector<const MOXExpandedFunctionCall*>& calls_;  // the resource's, by ordinal
   const std::unique_ptr<Entry[]> entries_;
 
-  Mutex mu_;  // serialises writers
+  Mutex mu_;                                                       // serialises writers
   std::vector<std::unique_ptr<const View>> kept_ GUARDED_BY(mu_);  // every view ever published
   std::deque<std::string> addedKeys_ GUARDED_BY(mu_);              // never move once added
   std::uint64_t nextKeySet_ GUARDED_BY(mu_) = 1;

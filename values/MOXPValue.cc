@@ -70,6 +70,8 @@ bool ValueObject::isEqual(const Object& other) const {
   return ValuePtrEqual()(value_, static_cast<const ValueObject&>(other).value_);
 }
 
-std::size_t ValueObject::hash() const { return ValuePtrHash()(value_); }
+std::size_t ValueObject::hash() const {
+  return ValuePtrHash()(value_);
+}
 
 }  // namespace loomset

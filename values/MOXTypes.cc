@@ -5,9 +5,9 @@
 #include <new>
 #include <utility>
 
+#include "foundation/NumberScanning.h"
 #include "loomset/MOXLog.h"
 #include "loomset/Objects.h"
-#include "foundation/NumberScanning.h"
 
 namespace loomset {
 

@@ -2,8 +2,8 @@
 
 #include <cctype>
 
-#include "analytics/dispatch/PLUCompressionUtil.h"
 #include "analytics/PLULog.h"
+#include "analytics/dispatch/PLUCompressionUtil.h"
 #include "analytics/model/PLUModelEnvironment.h"
 #include "loomset/PLUFields.h"
 

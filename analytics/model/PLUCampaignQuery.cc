@@ -2,8 +2,8 @@
 
 #include <optional>
 
-#include "analytics/PLULog.h"
 #include "Library/Util/PercentEncoding.h"
+#include "analytics/PLULog.h"
 
 namespace loomset {
 namespace {

@@ -1,8 +1,8 @@
 #include "loomset/PLUDictionaryBuilder.h"
 
-#include "analytics/model/PLUCampaignQuery.h"
 #include "analytics/PLULog.h"
 #include "analytics/PLUUsageTracker.h"
+#include "analytics/model/PLUCampaignQuery.h"
 #include "loomset/PLUFields.h"
 #include "loomset/Scalars.h"
 

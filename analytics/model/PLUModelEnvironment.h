@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "loomset/platform/PLUAdvertisingIdAccess.h"
 #include "loomset/PLUHitMap.h"
+#include "loomset/platform/PLUAdvertisingIdAccess.h"
 #include "loomset/platform/Platform.h"
 
 namespace loomset {

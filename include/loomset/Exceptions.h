@@ -13,7 +13,9 @@ namespace loomset {
 class LOOMSET_EXPORT LoomsetException : public std::runtime_error {
  public:
   LoomsetException(std::string name, std::string reason)
-      : std::runtime_error(name + ": " + reason), name_(std::move(name)), reason_(std::move(reason)) {}
+      : std::runtime_error(name + ": " + reason),
+        name_(std::move(name)),
+        reason_(std::move(reason)) {}
   const std::string& name() const { return name_; }
   const std::string& reason() const { return reason_; }
 
@@ -22,10 +24,10 @@ class LOOMSET_EXPORT LoomsetException : public std::runtime_error {
   std::string reason_;
 };
 
-#define LOOMSET_NAMED_EXCEPTION(Type)                                              \
-  class LOOMSET_EXPORT Type : public LoomsetException {                           \
-   public:                                                                         \
-    static constexpr const char* kName = #Type;                                    \
+#define LOOMSET_NAMED_EXCEPTION(Type)                                                 \
+  class LOOMSET_EXPORT Type : public LoomsetException {                               \
+   public:                                                                            \
+    static constexpr const char* kName = #Type;                                       \
     explicit Type(std::string reason) : LoomsetException(kName, std::move(reason)) {} \
   }
 

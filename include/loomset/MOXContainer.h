@@ -34,12 +34,12 @@
 #include <string>
 
 #include "loomset/Export.h"
-#include "loomset/detail/Mutex.h"
 #include "loomset/MOXContainerCallback.h"
 #include "loomset/MOXDataLayer.h"
 #include "loomset/MOXExpandedResource.h"
 #include "loomset/MOXFunctionCallMacroHandler.h"
 #include "loomset/MOXFunctionCallTagHandler.h"
+#include "loomset/detail/Mutex.h"
 #include "loomset/proto/serving.pb.h"
 
 namespace loomset {
@@ -139,7 +139,7 @@ class LOOMSET_EXPORT MOXContainer : public std::enable_shared_from_this<MOXConta
   // The default container of the bundle (binary, then property list, then JSON) or, without one,
   // an empty resource.
   static MOXExpandedResourcePtr initialResource(MOXResourceStorage* storage,
-                                               const std::string& containerId);
+                                                const std::string& containerId);
   // Expands and applies the resource; false, with the error "Not loading resource: ...", when it
   // is invalid, leaving the runtime as it was.
   bool setupEvaluatorsWithResource(const MOXPResource& resource);

@@ -29,8 +29,8 @@
 #include <string>
 
 #include "loomset/Export.h"
-#include "loomset/detail/Mutex.h"
 #include "loomset/MOXContainer.h"
+#include "loomset/detail/Mutex.h"
 
 namespace loomset {
 
@@ -103,7 +103,8 @@ class LOOMSET_EXPORT MOXContainerOpener : public std::enable_shared_from_this<MO
   const double timeout_;
 
   Mutex mu_;
-  std::shared_ptr<MOXContainerOpenerNotifier> notifier_ LOOMSET_GUARDED_BY(mu_);  // until handed over
+  std::shared_ptr<MOXContainerOpenerNotifier> notifier_
+      LOOMSET_GUARDED_BY(mu_);  // until handed over
   std::shared_ptr<MOXContainer> container_ LOOMSET_GUARDED_BY(mu_);
   std::shared_ptr<TimerHandle> timer_ LOOMSET_GUARDED_BY(mu_);
   bool haveNotified_ LOOMSET_GUARDED_BY(mu_) = false;

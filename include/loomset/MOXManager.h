@@ -26,11 +26,11 @@
 #include <string>
 
 #include "loomset/Export.h"
-#include "loomset/detail/Mutex.h"
 #include "loomset/MOXContainer.h"
 #include "loomset/MOXContainerCallback.h"
 #include "loomset/MOXDataLayer.h"
 #include "loomset/MOXLog.h"
+#include "loomset/detail/Mutex.h"
 
 namespace loomset {
 

@@ -25,15 +25,15 @@ using ObjectPtr = std::shared_ptr<Object>;
 enum class ObjectKind {
   String,
   Number,
-  Boolean,     // MOXBoolean
+  Boolean,  // MOXBoolean
   Array,
   Dictionary,
-  Null,        // the explicit null object
-  Marker,      // an identity-only object such as kMOXDataLayerObjectNotPresent
-  Value,       // a MOXPValue carried as an object
-  Data,        // bytes
+  Null,    // the explicit null object
+  Marker,  // an identity-only object such as kMOXDataLayerObjectNotPresent
+  Value,   // a MOXPValue carried as an object
+  Data,    // bytes
   Date,
-  Other,       // an application object the value model does not know
+  Other,  // an application object the value model does not know
 };
 
 class LOOMSET_EXPORT Object {

@@ -2,8 +2,8 @@
 
 #include <optional>
 
-#include "runtime/macros/MOXClickReferrerUtil.h"
 #include "loomset/MOXTypes.h"
+#include "runtime/macros/MOXClickReferrerUtil.h"
 #include "runtime/macros/MOXMacroValues.h"
 
 namespace loomset {

@@ -80,8 +80,8 @@ TEST(PLUConcurrency, DispatcherQueueingAndSwitchesFromManyThreads) {
   for (int s = 0; s < kSenders; ++s) {
     threads.emplace_back([&, s] {
       for (int i = 0; i < kHitsPerSender; ++i) {
-        dispatcher.queueDispatch(testing::PLUDispatcherHarness::eventHit(
-            std::to_string(s) + "-" + std::to_string(i)));
+        dispatcher.queueDispatch(
+            testing::PLUDispatcherHarness::eventHit(std::to_string(s) + "-" + std::to_string(i)));
         if (i % 8 == 0) dispatcher.setDispatchInterval(600 + s);
       }
       ++sendersDone;

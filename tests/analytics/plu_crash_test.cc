@@ -7,9 +7,9 @@
 #include <stdexcept>
 #include <thread>
 
-#include "analytics/store/PLUError.h"
 #include "analytics/crash/PLUExceptionParser.h"
 #include "analytics/crash/PLUUncaughtExceptionHandler.h"
+#include "analytics/store/PLUError.h"
 #include "loomset/Exceptions.h"
 #include "loomset/PLU.h"
 #include "support/PLURecording.h"

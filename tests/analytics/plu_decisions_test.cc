@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "analytics/model/PLUModelEnvironment.h"
+#include "analytics/PLUUsageTracker.h"
 #include "analytics/dispatch/PLUReachabilityChecker.h"
+#include "analytics/model/PLUModelEnvironment.h"
 #include "analytics/model/PLUSampling.h"
 #include "analytics/model/PLUTokenBucket.h"
 #include "analytics/model/PLUTrackerModel.h"
-#include "analytics/PLUUsageTracker.h"
 #include "loomset/MOXLog.h"
 #include "loomset/PLULogger.h"
 

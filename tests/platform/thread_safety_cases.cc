@@ -35,13 +35,21 @@ class Account {
   }
 
 #if defined(CASE_UNGUARDED_READ)
-  int peek() const { return balance_; }
+  int peek() const {
+    return balance_;
+  }
 #elif defined(CASE_REQUIRES_WITHOUT_LOCK)
-  void sneak(int amount) { addLocked(amount); }
+  void sneak(int amount) {
+    addLocked(amount);
+  }
 #elif defined(CASE_WAIT_WITHOUT_LOCK)
-  void nap() { funds_.wait(mu_); }
+  void nap() {
+    funds_.wait(mu_);
+  }
 #elif defined(CASE_LOCK_HELD_AT_RETURN)
-  void forget() { mu_.lock(); }
+  void forget() {
+    mu_.lock();
+  }
 #elif defined(CASE_WRITE_AFTER_UNLOCK)
   void late(int amount) {
     MutexLock lock(mu_);
@@ -54,7 +62,9 @@ class Account {
     deposit(1);
   }
 #elif defined(CASE_RECURSIVE_UNGUARDED)
-  int audits() const { return audits_; }
+  int audits() const {
+    return audits_;
+  }
 #endif
 
  private:

@@ -41,6 +41,8 @@ ScopedRecordingLogger::ScopedRecordingLogger()
   MOXLog::setLogger(logger_);
 }
 
-ScopedRecordingLogger::~ScopedRecordingLogger() { MOXLog::setLogger(previous_); }
+ScopedRecordingLogger::~ScopedRecordingLogger() {
+  MOXLog::setLogger(previous_);
+}
 
 }  // namespace loomset::testing

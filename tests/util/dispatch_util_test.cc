@@ -6,8 +6,8 @@
 #include <thread>
 #include <vector>
 
-#include "foundation/MOXAsyncUtil.h"
 #include "Library/Util/MOXDispatchUtil.h"
+#include "foundation/MOXAsyncUtil.h"
 #include "loomset/MOXManagerVersion.h"
 #include "loomset/Objects.h"
 #include "support/RecordingLogger.h"

@@ -58,7 +58,8 @@ RealTimeWork::RealTimeWork() = default;
 void RealTimeWork::install(Platform& platform) {
   background_ = std::make_shared<CountingExecutor>(platform.background);
   platform.background = background_;
-  http_ = std::make_shared<CountingHttpClient>(platform.http, CountingHttpClient::Delivery::kDirect);
+  http_ =
+      std::make_shared<CountingHttpClient>(platform.http, CountingHttpClient::Delivery::kDirect);
   platform.http = http_;
   mainLoop_ = platform.mainLoop;
 }

@@ -16,8 +16,8 @@
 #include <memory>
 #include <string>
 
-#include "loomset/platform/ReachabilityWatcher.h"
 #include "loomset/platform/EventLoop.h"
+#include "loomset/platform/ReachabilityWatcher.h"
 
 namespace loomset {
 

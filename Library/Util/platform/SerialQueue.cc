@@ -3,8 +3,8 @@
 #include <deque>
 #include <utility>
 
-#include "Library/Util/platform/Mutex.h"
 #include "Library/Util/platform/GuardedBlock.h"
+#include "Library/Util/platform/Mutex.h"
 
 namespace loomset {
 

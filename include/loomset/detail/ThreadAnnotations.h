@@ -31,13 +31,16 @@
 
 // The caller must hold the capabilities (exclusively, or at least shared).
 #define LOOMSET_REQUIRES(...) LOOMSET_THREAD_ANNOTATION(requires_capability(__VA_ARGS__))
-#define LOOMSET_REQUIRES_SHARED(...) LOOMSET_THREAD_ANNOTATION(requires_shared_capability(__VA_ARGS__))
+#define LOOMSET_REQUIRES_SHARED(...) \
+  LOOMSET_THREAD_ANNOTATION(requires_shared_capability(__VA_ARGS__))
 
 // The function takes (gives back) the capabilities and returns holding (not holding) them.
 #define LOOMSET_ACQUIRE(...) LOOMSET_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
-#define LOOMSET_ACQUIRE_SHARED(...) LOOMSET_THREAD_ANNOTATION(acquire_shared_capability(__VA_ARGS__))
+#define LOOMSET_ACQUIRE_SHARED(...) \
+  LOOMSET_THREAD_ANNOTATION(acquire_shared_capability(__VA_ARGS__))
 #define LOOMSET_RELEASE(...) LOOMSET_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
-#define LOOMSET_RELEASE_SHARED(...) LOOMSET_THREAD_ANNOTATION(release_shared_capability(__VA_ARGS__))
+#define LOOMSET_RELEASE_SHARED(...) \
+  LOOMSET_THREAD_ANNOTATION(release_shared_capability(__VA_ARGS__))
 
 // The function takes the capability when it returns the given value.
 #define LOOMSET_TRY_ACQUIRE(...) LOOMSET_THREAD_ANNOTATION(try_acquire_capability(__VA_ARGS__))
