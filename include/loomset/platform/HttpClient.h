@@ -11,6 +11,7 @@
 // loop given to `send`, never inline inside `send` or `cancel`.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -34,6 +35,9 @@ struct LOOMSET_EXPORT HttpRequest {
   std::string body;  // bytes; sent when not empty (and always for POST)
   double timeoutSeconds = 60;
   bool followRedirects = true;
+  // The largest body accepted; a longer one ends the request with kResponseTooLarge, so that a
+  // server cannot make the process hold an unbounded answer. 0: no limit.
+  std::size_t maxResponseBytes = 0;
 };
 
 enum class HttpErrorCode {
@@ -44,8 +48,9 @@ enum class HttpErrorCode {
   kCouldNotConnect,
   kTimedOut,
   kTooManyRedirects,
-  kTransport,  // any other failure on the way (TLS, reset connection, bad response, ...)
-  kShutDown,   // the client went away before the request finished
+  kTransport,         // any other failure on the way (TLS, reset connection, bad response, ...)
+  kShutDown,          // the client went away before the request finished
+  kResponseTooLarge,  // the body exceeded the request's maxResponseBytes
 };
 
 struct LOOMSET_EXPORT HttpResponse {
