@@ -34,8 +34,6 @@ const char* describe(HttpErrorCode code) {
       return "transport error";
     case HttpErrorCode::kShutDown:
       return "client shut down";
-    case HttpErrorCode::kResponseTooLarge:
-      return "response too large";
   }
   return "error";
 }
@@ -103,7 +101,6 @@ void MOXResourceLoader::loadResourceAsync() {
   // Without a time-out, a server that accepts the connection and never answers would hold the
   // fetch, and with it the container's whole schedule, for good.
   request.timeoutSeconds = options_.timeoutSeconds;
-  request.maxResponseBytes = options_.maxResponseBytes;
 
   if (callback_) callback_->startLoad();
   MutexLock lock(callMu_);
@@ -131,13 +128,6 @@ void MOXResourceLoader::finish(HttpResponse response) {
   }
   if (cancelled_.load()) return;
   const std::string url = veskUrl();
-  if (response.errorCode == HttpErrorCode::kResponseTooLarge) {
-    // The server answered, with more than any container holds: a server error, not a network one.
-    MOXLog::warning("Error when loading resources from url: " + url + " response larger than " +
-                    std::to_string(options_.maxResponseBytes) + " bytes");
-    deliverFailure(kMOXLoadFailureServerError);
-    return;
-  }
   if (response.hasError()) {
     MOXLog::warning("Error when loading resources from url: " + url + " " +
                     describe(response.errorCode) +

@@ -22,7 +22,6 @@
 #pragma once
 
 #include <atomic>
-#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -41,9 +40,6 @@ using MOXNetworkLoadCallbackInterface = MOXLoadCallback<MOXPLegacyRawProtoSupple
 inline constexpr char kMOXDefaultVeskServerAddress[] = "https://loomset.orvex.com";
 // A server that takes longer than this to answer a fetch is treated as unreachable.
 inline constexpr double kMOXResourceLoaderTimeoutSeconds = 60;
-// A container answer longer than this is refused as a server error without being held whole:
-// real containers are a few hundred kilobytes at most.
-inline constexpr std::size_t kMOXResourceLoaderMaxResponseBytes = 32u << 20;
 
 class MOXResourceLoader : public std::enable_shared_from_this<MOXResourceLoader> {
  public:
@@ -53,7 +49,6 @@ class MOXResourceLoader : public std::enable_shared_from_this<MOXResourceLoader>
     // Where the answer is delivered; the platform's main loop when empty.
     std::shared_ptr<EventLoop> loop;
     double timeoutSeconds = kMOXResourceLoaderTimeoutSeconds;
-    std::size_t maxResponseBytes = kMOXResourceLoaderMaxResponseBytes;
   };
 
   static std::shared_ptr<MOXResourceLoader> create(std::string containerId);

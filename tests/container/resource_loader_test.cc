@@ -25,13 +25,11 @@ using Kind = Recorder::Kind;
 
 class ResourceLoaderTest : public ::testing::Test {
  protected:
-  std::shared_ptr<MOXResourceLoader> loader(
-      const std::string& containerId = "GTM-1", double timeoutSeconds = 60,
-      std::size_t maxResponseBytes = kMOXResourceLoaderMaxResponseBytes) {
+  std::shared_ptr<MOXResourceLoader> loader(const std::string& containerId = "GTM-1",
+                                            double timeoutSeconds = 60) {
     MOXResourceLoader::Options options;
     options.client = client_;
     options.timeoutSeconds = timeoutSeconds;
-    options.maxResponseBytes = maxResponseBytes;
     auto loader = MOXResourceLoader::create(containerId, options);
     loader->setCallback(callback_);
     loader->setVeskServerAddress(server_.baseUrl());
@@ -162,26 +160,6 @@ TEST_F(ResourceLoaderTest, AServerThatNeverAnswersTimesOutAsNoNetwork) {
   EXPECT_EQ(callback_->summary(), "start failure 1");
   EXPECT_TRUE(log_->contains("timed out"));
   server_.releaseHeldResponses();
-}
-
-TEST_F(ResourceLoaderTest, AnAnswerLongerThanAnyContainerIsAServerError) {
-  // Refused whether the length is announced or only seen as the body comes in chunks.
-  for (const bool chunked : {false, true}) {
-    SCOPED_TRACE(chunked ? "chunked" : "with a length");
-    callback_ = std::make_shared<Recorder>();
-    log_->clear();
-    LocalHttpServer::Response huge = LocalHttpServer::Response::text(200, std::string(4096, 'x'));
-    huge.chunked = chunked;
-    server_.setResponse("/r", huge);
-    fetch(loader("GTM-1", 60, /*maxResponseBytes=*/1024));
-    EXPECT_EQ(callback_->summary(), "start failure 3");
-    EXPECT_TRUE(log_->contains("response larger than 1024 bytes"));
-  }
-  // An answer within the limit is read as before.
-  callback_ = std::make_shared<Recorder>();
-  server_.setResponse("/r", LocalHttpServer::Response::text(200, ""));
-  fetch(loader("GTM-1", 60, /*maxResponseBytes=*/1));
-  EXPECT_EQ(callback_->summary(), "start success");
 }
 
 TEST_F(ResourceLoaderTest, CancelledFetchesReportNothingMore) {

@@ -127,13 +127,7 @@ class CurlHttpClient::Transfer final : public HttpCall,
 
  private:
   static size_t onBody(char* data, size_t size, size_t count, void* self) {
-    auto* transfer = static_cast<Transfer*>(self);
-    const std::size_t limit = transfer->request_.maxResponseBytes;
-    if (limit != 0 && transfer->response_.body.size() + size * count > limit) {
-      transfer->tooLarge_ = true;
-      return 0;  // curl ends the transfer with a write error
-    }
-    transfer->response_.body.append(data, size * count);
+    static_cast<Transfer*>(self)->response_.body.append(data, size * count);
     return size * count;
   }
 
@@ -159,7 +153,6 @@ class CurlHttpClient::Transfer final : public HttpCall,
   CURL* easy_ = nullptr;
   curl_slist* headerList_ = nullptr;
   HttpResponse response_;
-  bool tooLarge_ = false;
   char errorBuffer_[CURL_ERROR_SIZE] = {};
 };
 
@@ -254,11 +247,6 @@ CURL* CurlHttpClient::Transfer::prepare(const std::string& noProxy) {
   curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
   curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, request_.followRedirects ? 1L : 0L);
   curl_easy_setopt(e, CURLOPT_MAXREDIRS, 16L);
-  if (request_.maxResponseBytes != 0) {
-    // Refuses an announced length at once; a body of unannounced length is checked as it comes.
-    curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE,
-                     static_cast<curl_off_t>(request_.maxResponseBytes));
-  }
   if (std::isfinite(request_.timeoutSeconds) && request_.timeoutSeconds > 0) {
     curl_easy_setopt(e, CURLOPT_TIMEOUT_MS,
                      static_cast<long>(std::min(request_.timeoutSeconds * 1000.0, 2.0e9)));
@@ -300,10 +288,6 @@ void CurlHttpClient::Transfer::finish(CURLcode code) {
   response_.errorCode = errorCodeFor(code);
   if (code != CURLE_OK) {
     response_.errorText = errorBuffer_[0] ? errorBuffer_ : curl_easy_strerror(code);
-  }
-  if (tooLarge_ || code == CURLE_FILESIZE_EXCEEDED) {
-    response_.errorCode = HttpErrorCode::kResponseTooLarge;
-    response_.body.clear();
   }
   complete(std::move(response_));
 }

@@ -11,7 +11,6 @@
 // loop given to `send`, never inline inside `send` or `cancel`.
 #pragma once
 
-#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -35,9 +34,6 @@ struct LOOMSET_EXPORT HttpRequest {
   std::string body;  // bytes; sent when not empty (and always for POST)
   double timeoutSeconds = 60;
   bool followRedirects = true;
-  // The largest body accepted; a longer one ends the request with kResponseTooLarge, so that a
-  // server cannot make the process hold an unbounded answer. 0: no limit.
-  std::size_t maxResponseBytes = 0;
 };
 
 enum class HttpErrorCode {
@@ -48,9 +44,8 @@ enum class HttpErrorCode {
   kCouldNotConnect,
   kTimedOut,
   kTooManyRedirects,
-  kTransport,         // any other failure on the way (TLS, reset connection, bad response, ...)
-  kShutDown,          // the client went away before the request finished
-  kResponseTooLarge,  // the body exceeded the request's maxResponseBytes
+  kTransport,  // any other failure on the way (TLS, reset connection, bad response, ...)
+  kShutDown,   // the client went away before the request finished
 };
 
 struct LOOMSET_EXPORT HttpResponse {
