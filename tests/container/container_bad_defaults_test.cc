@@ -63,7 +63,8 @@ TEST(ContainerBadDefaults, EveryKindOfUnusableDefaultIsPassedOver) {
       {"truncated",
        [](Kind k) {
          const std::string good = goodBytes(k);
-         return good.substr(0, good.size() - 3);
+         // The binary default's last byte is inside its version text.
+         return good.substr(0, k == kBinary ? good.size() - 1 : good.size() / 2);
        },
        nullptr},
       {"garbage", [](Kind) { return testing::randomBytes(4096); }, nullptr},

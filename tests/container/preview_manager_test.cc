@@ -83,7 +83,8 @@ TEST_F(PreviewManagerTest, RejectsLinksThatAreNotPreviewLinksAndKeepsTheState) {
 }
 
 TEST_F(PreviewManagerTest, LinksOfEveryShapeAreAnsweredWithoutHarm) {
-  const std::string longId(1 << 20, 'x');
+  const std::string longId(4096, 'x');
+  const std::string hugeId(1 << 20, 'x');
   const std::string longJunk = "loomset.c." + std::string(1 << 20, 'a');
   std::string repeated = "loomset.c.app://preview/p?id=A";
   for (int i = 0; i < 20000; ++i) repeated += "&wen_auth=://preview/p?id=";
