@@ -12,10 +12,10 @@
 namespace loomset {
 namespace {
 
-using testing::fnValue;
-using testing::strValue;
 using obj::null;
 using obj::str;
+using testing::fnValue;
+using testing::strValue;
 
 TEST(NullHandles, ArraysRefuseNullItems) {
   EXPECT_THROW(Array::create({str("a"), nullptr}), IllegalArgumentException);
