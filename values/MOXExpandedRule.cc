@@ -1,7 +1,5 @@
 #include "loomset/MOXExpandedRule.h"
 
-#include "loomset/Exceptions.h"
-
 namespace loomset {
 namespace {
 
@@ -12,11 +10,6 @@ std::string describeCalls(const MOXExpandedRule::Calls& calls) {
     text += calls[i] ? calls[i]->description() : std::string("nil");
   }
   return text + ")";
-}
-
-// A rule holding a null call would fail only when evaluated; builders refuse it at once.
-void refuseNull(const MOXExpandedFunctionCallPtr& call) {
-  if (!call) throw IllegalArgumentException("A rule's function call must not be null");
 }
 
 }  // namespace
@@ -32,12 +25,7 @@ MOXExpandedRule::MOXExpandedRule(Calls positivePredicates, Calls negativePredica
       addTags_(std::move(addTags)),
       removeTags_(std::move(removeTags)),
       addMacros_(std::move(addMacros)),
-      removeMacros_(std::move(removeMacros)) {
-  for (const Calls* calls : {&positivePredicates_, &negativePredicates_, &addTags_, &removeTags_,
-                             &addMacros_, &removeMacros_}) {
-    for (const auto& call : *calls) refuseNull(call);
-  }
-}
+      removeMacros_(std::move(removeMacros)) {}
 
 std::string MOXExpandedRule::description() const {
   return "Positive predicates: " + describeCalls(positivePredicates_) +
@@ -49,33 +37,27 @@ std::string MOXExpandedRule::description() const {
 
 MOXExpandedRuleBuilder& MOXExpandedRuleBuilder::addPositivePredicate(
     MOXExpandedFunctionCallPtr call) {
-  refuseNull(call);
   positivePredicates_.push_back(std::move(call));
   return *this;
 }
 MOXExpandedRuleBuilder& MOXExpandedRuleBuilder::addNegativePredicate(
     MOXExpandedFunctionCallPtr call) {
-  refuseNull(call);
   negativePredicates_.push_back(std::move(call));
   return *this;
 }
 MOXExpandedRuleBuilder& MOXExpandedRuleBuilder::addAddTag(MOXExpandedFunctionCallPtr call) {
-  refuseNull(call);
   addTags_.push_back(std::move(call));
   return *this;
 }
 MOXExpandedRuleBuilder& MOXExpandedRuleBuilder::addRemoveTag(MOXExpandedFunctionCallPtr call) {
-  refuseNull(call);
   removeTags_.push_back(std::move(call));
   return *this;
 }
 MOXExpandedRuleBuilder& MOXExpandedRuleBuilder::addAddMacro(MOXExpandedFunctionCallPtr call) {
-  refuseNull(call);
   addMacros_.push_back(std::move(call));
   return *this;
 }
 MOXExpandedRuleBuilder& MOXExpandedRuleBuilder::addRemoveMacro(MOXExpandedFunctionCallPtr call) {
-  refuseNull(call);
   removeMacros_.push_back(std::move(call));
   return *this;
 }

@@ -5,7 +5,6 @@
 
 #include "loomset/Exceptions.h"
 #include "loomset/MOXExpandedFunctionCall.h"
-#include "loomset/MOXExpandedRule.h"
 #include "loomset/Objects.h"
 #include "support/RuntimeTestSupport.h"
 
@@ -35,13 +34,6 @@ TEST(NullHandles, CallsRefuseNullPropertyValues) {
                   .setPushAfterEvaluate(nullptr)
                   .build();
   EXPECT_EQ(call->pushAfterEvaluate(), nullptr);
-}
-
-TEST(NullHandles, RulesRefuseNullCalls) {
-  EXPECT_THROW(MOXExpandedRule::builder().addPositivePredicate(nullptr), IllegalArgumentException);
-  EXPECT_THROW(MOXExpandedRule::builder().addAddTag(nullptr), IllegalArgumentException);
-  EXPECT_THROW(MOXExpandedRule::builder().addRemoveMacro(nullptr), IllegalArgumentException);
-  EXPECT_THROW(MOXExpandedRule({nullptr}, {}, {}, {}, {}, {}), IllegalArgumentException);
 }
 
 }  // namespace
