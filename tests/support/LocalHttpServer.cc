@@ -273,6 +273,7 @@ std::string LocalHttpServer::baseUrl() const {
 
 void LocalHttpServer::setResponse(const std::string& path, Response response) {
   std::lock_guard<std::mutex> lock(mu_);
+  handlers_.erase(path);
   fixed_[path] = std::move(response);
 }
 
@@ -283,6 +284,7 @@ void LocalHttpServer::enqueueResponse(const std::string& path, Response response
 
 void LocalHttpServer::setHandler(const std::string& path, Handler handler) {
   std::lock_guard<std::mutex> lock(mu_);
+  fixed_.erase(path);
   handlers_[path] = std::move(handler);
 }
 

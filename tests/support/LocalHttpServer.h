@@ -80,7 +80,7 @@ class LocalHttpServer {
   std::string baseUrl() const;
   std::string url(const std::string& pathAndQuery) const { return baseUrl() + pathAndQuery; }
 
-  // The response for every request to the path.
+  // The response for every request to the path (replacing its handler, and the other way round).
   void setResponse(const std::string& path, Response response);
   // One-shot responses, used in order before the path's fixed response or handler.
   void enqueueResponse(const std::string& path, Response response);
