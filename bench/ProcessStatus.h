@@ -22,9 +22,15 @@ inline long statusField(const std::string& name) {
   return -1;
 }
 
-inline long peakRssKb() { return statusField("VmHWM"); }
-inline long rssKb() { return statusField("VmRSS"); }
-inline long threadCount() { return statusField("Threads"); }
+inline long peakRssKb() {
+  return statusField("VmHWM");
+}
+inline long rssKb() {
+  return statusField("VmRSS");
+}
+inline long threadCount() {
+  return statusField("Threads");
+}
 
 inline long openFileDescriptors() {
   DIR* dir = ::opendir("/proc/self/fd");

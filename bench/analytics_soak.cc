@@ -25,8 +25,8 @@
 namespace {
 
 void report(const char* when, double elapsedSeconds, long hits) {
-  std::printf("%-6s t=%5.0f s  hits=%7ld  rss=%6ld kB  peak=%6ld kB  fds=%3ld  threads=%3ld\n", when,
-              elapsedSeconds, hits, loomset::bench::rssKb(), loomset::bench::peakRssKb(),
+  std::printf("%-6s t=%5.0f s  hits=%7ld  rss=%6ld kB  peak=%6ld kB  fds=%3ld  threads=%3ld\n",
+              when, elapsedSeconds, hits, loomset::bench::rssKb(), loomset::bench::peakRssKb(),
               loomset::bench::openFileDescriptors(), loomset::bench::threadCount());
   std::fflush(stdout);
 }

@@ -22,8 +22,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <random>
 #include <set>
@@ -34,13 +34,13 @@
 
 #include <nlohmann/json.hpp>
 
-#include "loomset/platform/EventLoop.h"
 #include "analytics/PLULog.h"
 #include "analytics/PLUUserDefaults.h"
 #include "analytics/store/PLUDataStore.h"
 #include "loomset/PLU.h"
 #include "loomset/PLUCollectorEndpoints.h"
 #include "loomset/PLUTracker.h"
+#include "loomset/platform/EventLoop.h"
 #include "support/LocalHttpServer.h"
 #include "support/PLURecording.h"
 #include "support/ScopedPlatform.h"
@@ -84,7 +84,8 @@ TEST(PLUKillTrialChild, SendsAndCommitsHitsUntilKilled) {
   facade->setDispatchInterval(0);  // nothing leaves; every hit stays stored
   auto defaults = PLUUserDefaults::forLibraryDirectory(platform->directories.libraryDirectory());
   std::vector<std::shared_ptr<PLUTracker>> trackers;
-  for (int i = 0; i < kTrackers; ++i) trackers.push_back(facade->trackerWithTrackingId(trackingId(i)));
+  for (int i = 0; i < kTrackers; ++i)
+    trackers.push_back(facade->trackerWithTrackingId(trackingId(i)));
 
   for (int i = 0; i < kHitsPerChild; ++i) {
     auto& tracker = trackers[i % kTrackers];
@@ -127,7 +128,8 @@ Child startChild(const std::string& root, const std::string& run) {
   posix_spawn_file_actions_adddup2(&actions, pipeFds[1], kReportFd);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  const int spawned = posix_spawn(&child.pid, program.c_str(), &actions, nullptr, argv, envp.data());
+  const int spawned =
+      posix_spawn(&child.pid, program.c_str(), &actions, nullptr, argv, envp.data());
   posix_spawn_file_actions_destroy(&actions);
   ::close(pipeFds[1]);
   if (spawned != 0) {
@@ -193,7 +195,7 @@ TEST(PLUKillTrial, CommittedHitsSurviveKillsWithoutDamageOrDuplicates) {
 
   std::mt19937 random(std::random_device{}());
   std::uniform_int_distribution<int> delayMicros(0, 40000);
-  std::set<std::string> seenLabels;                       // stored now or taken out before
+  std::set<std::string> seenLabels;                      // stored now or taken out before
   std::map<std::string, std::set<std::string>> numbers;  // tracking id -> "&_s" seen
   int committedTotal = 0;
   int storedTotal = 0;
@@ -218,7 +220,7 @@ TEST(PLUKillTrial, CommittedHitsSurviveKillsWithoutDamageOrDuplicates) {
       ASSERT_EQ(quickCheck(library + file), "ok") << "kill " << kill << ": " << file;
     }
     {
-      std::ifstream in(library + PLUUserDefaults::kFileName);
+      std::ifstream in(library + "Preferences/" + PLUUserDefaults::kFileName);
       const auto defaults = nlohmann::json::parse(in, nullptr, false);
       ASSERT_TRUE(defaults.is_object()) << "kill " << kill << ": damaged user defaults";
       ASSERT_TRUE(defaults.contains("PLUFirstInitTimeStamp"));
@@ -244,12 +246,11 @@ TEST(PLUKillTrial, CommittedHitsSurviveKillsWithoutDamageOrDuplicates) {
       ASSERT_NE(tid, hit.parameters.end());
       ASSERT_NE(number, hit.parameters.end()) << "kill " << kill << ": a hit without &_s";
       ASSERT_TRUE(numbers[*tid->second].insert(*number->second).second)
-          << "kill " << kill << ": " << *tid->second << " numbered " << *number->second
-          << " twice";
+          << "kill " << kill << ": " << *tid->second << " numbered " << *number->second << " twice";
     }
     for (int i = 0; i < committed; ++i) {
-      ASSERT_TRUE(thisRun.count(label(run, i))) << "kill " << kill << ": committed hit " << i
-                                                << " of " << committed << " is lost";
+      ASSERT_TRUE(thisRun.count(label(run, i)))
+          << "kill " << kill << ": committed hit " << i << " of " << committed << " is lost";
     }
     storedTotal += static_cast<int>(hits.size());
     uncommittedKept += static_cast<int>(hits.size()) - committed;
@@ -259,8 +260,8 @@ TEST(PLUKillTrial, CommittedHitsSurviveKillsWithoutDamageOrDuplicates) {
   }
   plu_log::setSharedLogger(std::make_shared<PLUDefaultLogger>());
   std::cout << "[ kill trial ] " << kills << " kills, " << committedTotal
-            << " hits committed and all found, " << storedTotal << " stored ("
-            << uncommittedKept << " sent after the last commit), no damage, no duplicates\n";
+            << " hits committed and all found, " << storedTotal << " stored (" << uncommittedKept
+            << " sent after the last commit), no damage, no duplicates\n";
 }
 
 }  // namespace

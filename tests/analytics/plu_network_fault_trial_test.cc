@@ -176,11 +176,11 @@ TEST(PLUNetworkFaultTrial, EveryHitArrivesAndOnlyHitsWhoseAnswerWasLostRepeat) {
     const auto& fates = it->second;
     duplicates += static_cast<int>(fates.size()) - 1;
     for (std::size_t k = 0; k + 1 < fates.size(); ++k) {
-      ASSERT_TRUE(answerLost(fates[k])) << "seed " << seed << ": hit " << i
-                                        << " was sent again after its request was answered";
+      ASSERT_TRUE(answerLost(fates[k]))
+          << "seed " << seed << ": hit " << i << " was sent again after its request was answered";
     }
-    ASSERT_FALSE(answerLost(fates.back())) << "seed " << seed << ": hit " << i
-                                           << " deleted though its last answer was lost";
+    ASSERT_FALSE(answerLost(fates.back()))
+        << "seed " << seed << ": hit " << i << " deleted though its last answer was lost";
   }
   EXPECT_EQ(carried.size(), static_cast<std::size_t>(hits)) << "hits nobody sent arrived";
   std::cout << "[ network trial ] seed " << seed << ": " << hits << " hits, " << received.size()
