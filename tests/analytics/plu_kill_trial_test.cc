@@ -195,8 +195,9 @@ TEST(PLUKillTrial, CommittedHitsSurviveKillsWithoutDamageOrDuplicates) {
 
   std::mt19937 random(std::random_device{}());
   std::uniform_int_distribution<int> delayMicros(0, 40000);
-  std::set<std::string> seenLabels;                      // stored now or taken out before
-  std::map<std::string, std::set<std::string>> numbers;  // tracking id -> "&_s" seen
+  std::set<std::string> seenLabels;  // stored now or taken out before
+  // tracking id -> "&_s" -> the hit that carried it, with its client id
+  std::map<std::string, std::map<std::string, std::string>> numbers;
   int committedTotal = 0;
   int storedTotal = 0;
   int uncommittedKept = 0;
@@ -245,8 +246,12 @@ TEST(PLUKillTrial, CommittedHitsSurviveKillsWithoutDamageOrDuplicates) {
       const auto number = hit.parameters.find("&_s");
       ASSERT_NE(tid, hit.parameters.end());
       ASSERT_NE(number, hit.parameters.end()) << "kill " << kill << ": a hit without &_s";
-      ASSERT_TRUE(numbers[*tid->second].insert(*number->second).second)
-          << "kill " << kill << ": " << *tid->second << " numbered " << *number->second << " twice";
+      const auto cid = hit.parameters.find("&cid");
+      const std::string carrier =
+          name + " (client " + (cid != hit.parameters.end() ? cid->second.value_or("") : "") + ")";
+      const auto [earlier, fresh] = numbers[*tid->second].emplace(*number->second, carrier);
+      ASSERT_TRUE(fresh) << "kill " << kill << ": " << *tid->second << " numbered "
+                         << *number->second << " twice: " << earlier->second << " and " << carrier;
     }
     for (int i = 0; i < committed; ++i) {
       ASSERT_TRUE(thisRun.count(label(run, i)))
