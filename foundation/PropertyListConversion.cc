@@ -120,14 +120,16 @@ ObjectPtr fromPlist(plist_t node, int depth, std::string* error) {
       plist_get_real_val(node, &v);
       return Number::float64(v);
     }
-    case PLIST_STRING:
+    case PLIST_STRING: {
+      // By pointer and length: a string holding a NUL byte (damaged or hostile data) would stop
+      // the process in libplist's copying getter, which asserts that the text has no NUL.
+      std::uint64_t length = 0;
+      const char* text = plist_get_string_ptr(node, &length);
+      return String::create(text ? std::string(text, length) : std::string());
+    }
     case PLIST_KEY: {
       char* text = nullptr;
-      if (plist_get_node_type(node) == PLIST_KEY) {
-        plist_get_key_val(node, &text);
-      } else {
-        plist_get_string_val(node, &text);
-      }
+      plist_get_key_val(node, &text);
       std::string value = text ? text : "";
       std::free(text);
       return String::create(std::move(value));
