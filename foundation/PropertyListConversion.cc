@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -121,11 +122,12 @@ ObjectPtr fromPlist(plist_t node, int depth, std::string* error) {
       return Number::float64(v);
     }
     case PLIST_STRING: {
-      // By pointer and length: a string holding a NUL byte (damaged or hostile data) would stop
-      // the process in libplist's copying getter, which asserts that the text has no NUL.
+      // Up to the first NUL byte, read in place: libplist's copying getter asserts that the text
+      // holds no NUL and so stops the process on such a (damaged or hostile) file, and the
+      // length it records may reach past the text its parser kept.
       std::uint64_t length = 0;
       const char* text = plist_get_string_ptr(node, &length);
-      return String::create(text ? std::string(text, length) : std::string());
+      return String::create(text ? std::string(text, ::strnlen(text, length)) : std::string());
     }
     case PLIST_KEY: {
       char* text = nullptr;
