@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -120,14 +121,17 @@ ObjectPtr fromPlist(plist_t node, int depth, std::string* error) {
       plist_get_real_val(node, &v);
       return Number::float64(v);
     }
-    case PLIST_STRING:
+    case PLIST_STRING: {
+      // Up to the first NUL byte, read in place: libplist's copying getter asserts that the text
+      // holds no NUL and so stops the process on such a (damaged or hostile) file, and the
+      // length it records may reach past the text its parser kept.
+      std::uint64_t length = 0;
+      const char* text = plist_get_string_ptr(node, &length);
+      return String::create(text ? std::string(text, ::strnlen(text, length)) : std::string());
+    }
     case PLIST_KEY: {
       char* text = nullptr;
-      if (plist_get_node_type(node) == PLIST_KEY) {
-        plist_get_key_val(node, &text);
-      } else {
-        plist_get_string_val(node, &text);
-      }
+      plist_get_key_val(node, &text);
       std::string value = text ? text : "";
       std::free(text);
       return String::create(std::move(value));

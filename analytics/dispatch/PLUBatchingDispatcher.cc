@@ -70,7 +70,15 @@ PLUBatchingDispatcher::PLUBatchingDispatcher(Passkey, Options options)
       requestBuilder_(
           std::make_unique<PLURequestBuilder>(PLURequestBuilder::userAgentFor(platform_->device))),
       observers_(std::make_shared<Observers>()),
-      endpoints_(context_.endpoints) {}
+      endpoints_(context_.endpoints) {
+  // A hit's number is committed no later than the hit itself, whoever saves the hit store.
+  if (store_ && propertiesStore_) {
+    store_->setWillCommit(
+        [properties = std::weak_ptr<PLUAnalyticsPropertiesStore>(propertiesStore_)] {
+          if (auto store = properties.lock()) store->commitPendingWrites();
+        });
+  }
+}
 
 PLUBatchingDispatcher::~PLUBatchingDispatcher() {
   // Nothing else holds the dispatcher now, so its worker state is ours to tear down.

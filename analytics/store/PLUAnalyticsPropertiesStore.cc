@@ -115,6 +115,11 @@ void PLUAnalyticsPropertiesStore::groupWrites() {
   });
 }
 
+void PLUAnalyticsPropertiesStore::commitPendingWrites() {
+  RecursiveMutexLock lock(target_->mu);
+  commitGroupedWrites();
+}
+
 void PLUAnalyticsPropertiesStore::commitGroupedWrites() {
   if (!sqlStore_) return;
   sqlite3* db = sqlStore_->database();

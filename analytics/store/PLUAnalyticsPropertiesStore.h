@@ -53,6 +53,9 @@ class PLUAnalyticsPropertiesStore {
   PLUAnalyticsPropertiesStore(const PLUAnalyticsPropertiesStore&) = delete;
   PLUAnalyticsPropertiesStore& operator=(const PLUAnalyticsPropertiesStore&) = delete;
 
+  // Commits the writes grouped so far at once, rather than in the block posted for them.
+  void commitPendingWrites();
+
   // "0" for the first hit of a tracking id, then "1", "2", ...; nothing when no number can be
   // handed out (empty ids, a full table, an exhausted counter, a database failure). A client id
   // other than the stored one empties the whole table first.

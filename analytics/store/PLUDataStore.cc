@@ -136,6 +136,11 @@ std::int64_t PLUDataStore::hitCount(PLUError* error) {
 // posted behind the work already queued, so that a burst of hits shares one commit. Until then
 // the changes are visible to every operation of the store, and a call from another thread commits
 // them first, so nothing observed from outside the worker is left uncommitted.
+void PLUDataStore::setWillCommit(std::function<void()> hook) {
+  MutexLock lock(impl_->mu);
+  impl_->willCommit = std::move(hook);
+}
+
 bool PLUDataStore::save(PLUError* error) {
   if (!worker_->isCurrent()) {
     return performBlockAndWait([&](PLUError*) { impl_->save(); }, error);

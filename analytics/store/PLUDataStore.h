@@ -89,6 +89,11 @@ class PLUDataStore final : public PLUClientProperties,
   std::int64_t hitCount(PLUError* error = nullptr);
   // Makes pending changes durable, first dropping the oldest hits beyond `maxHitCount`.
   bool save(PLUError* error = nullptr);
+  // Runs on the worker thread at the start of every save that has changes, before anything is
+  // committed. The dispatcher commits the hit numbers it has handed out there, so that no hit
+  // becomes durable before its number does: otherwise a process ending between the two commits
+  // would hand the same number out again.
+  void setWillCommit(std::function<void()> hook);
 
   std::uint32_t maxHitCount() const;
   void setMaxHitCount(std::uint32_t count);  // 0: no limit

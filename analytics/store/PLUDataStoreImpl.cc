@@ -386,6 +386,12 @@ void PLUDataStore::Impl::saveLogged() {
 
 void PLUDataStore::Impl::save() {
   if (!hasChanges()) return;
+  std::function<void()> hook;
+  {
+    MutexLock lock(mu);
+    hook = willCommit;
+  }
+  if (hook) hook();
   deleteExcessHits();
   if (current_) current_->save();
   if (legacy_) legacy_->save();

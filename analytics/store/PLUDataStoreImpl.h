@@ -70,8 +70,9 @@ class PLUDataStore::Impl {
   // A commit is posted to the worker thread and has not run yet (worker thread only).
   bool saveScheduled = false;
 
-  // The cached client properties, read by any thread.
+  // The cached client properties, read by any thread; and the hook run before each commit.
   Mutex mu;
+  std::function<void()> willCommit GUARDED_BY(mu);
   std::string clientId GUARDED_BY(mu);
   std::optional<std::string> hashedIdfa GUARDED_BY(mu);
   std::int64_t idfaChangeCount GUARDED_BY(mu) = 0;

@@ -14,6 +14,7 @@ constexpr const char* kName = "loomset-full-disk";
 struct Shared {
   sqlite3_vfs* unix = nullptr;
   std::atomic<bool>* full = nullptr;
+  std::atomic<bool>* readOnly = nullptr;
   std::atomic<int>* refused = nullptr;
 };
 
@@ -41,6 +42,10 @@ int wrappedWrite(sqlite3_file* file, const void* data, int amount, sqlite3_int64
   if (s.full->load()) {
     s.refused->fetch_add(1);
     return SQLITE_FULL;
+  }
+  if (s.readOnly->load()) {
+    s.refused->fetch_add(1);
+    return SQLITE_READONLY;
   }
   return methods(file)->xWrite(real(file), data, amount, offset);
 }
@@ -82,6 +87,15 @@ int wrappedOpen(sqlite3_vfs* vfs, const char* name, sqlite3_file* file, int flag
   auto* wrapped = reinterpret_cast<WrappedFile*>(file);
   wrapped->shared = &s;
   wrapped->real()->pMethods = nullptr;
+  wrapped->base.pMethods = nullptr;
+  if (s.readOnly->load() && (flags & SQLITE_OPEN_CREATE) && name) {
+    int exists = 0;
+    s.unix->xAccess(s.unix, name, SQLITE_ACCESS_EXISTS, &exists);
+    if (!exists) {
+      s.refused->fetch_add(1);
+      return SQLITE_CANTOPEN;
+    }
+  }
   const int rc = s.unix->xOpen(s.unix, name, wrapped->real(), flags, outFlags);
   // SQLite closes a file whose methods are set, even after a failed open.
   wrapped->base.pMethods = wrapped->real()->pMethods ? &kMethods : nullptr;
@@ -94,7 +108,7 @@ FullDiskVfs::FullDiskVfs() : vfs_(nullptr) {
   sqlite3_initialize();
   sqlite3_vfs* unix = sqlite3_vfs_find("unix");
   if (!unix || unix->iVersion < 3) throw std::runtime_error("no unix VFS to wrap");
-  auto* data = new Shared{unix, &full_, &refused_};
+  auto* data = new Shared{unix, &full_, &readOnly_, &refused_};
   vfs_ = new sqlite3_vfs(*unix);
   vfs_->zName = kName;
   vfs_->pAppData = data;
@@ -102,6 +116,10 @@ FullDiskVfs::FullDiskVfs() : vfs_(nullptr) {
   vfs_->pNext = nullptr;
   vfs_->xOpen = wrappedOpen;
   vfs_->xDelete = [](sqlite3_vfs* v, const char* n, int sync) {
+    if (shared(v).readOnly->load()) {
+      shared(v).refused->fetch_add(1);
+      return SQLITE_IOERR_DELETE;
+    }
     return shared(v).unix->xDelete(shared(v).unix, n, sync);
   };
   vfs_->xAccess = [](sqlite3_vfs* v, const char* n, int flags, int* out) {

@@ -118,6 +118,17 @@ class Reader {
   std::string buffer_;
 };
 
+// Ends the connection with a TCP reset: with a zero linger time the socket's last close resets
+// it. The descriptor number stays taken (now on /dev/null) until the server closes it.
+void resetConnection(int fd) {
+  linger immediate{1, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &immediate, sizeof immediate);
+  const int placeholder = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  if (placeholder < 0) return;
+  ::dup3(placeholder, fd, O_CLOEXEC);
+  ::close(placeholder);
+}
+
 bool sendAll(int fd, std::string_view data) {
   while (!data.empty()) {
     const ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
@@ -262,6 +273,7 @@ std::string LocalHttpServer::baseUrl() const {
 
 void LocalHttpServer::setResponse(const std::string& path, Response response) {
   std::lock_guard<std::mutex> lock(mu_);
+  handlers_.erase(path);
   fixed_[path] = std::move(response);
 }
 
@@ -272,6 +284,7 @@ void LocalHttpServer::enqueueResponse(const std::string& path, Response response
 
 void LocalHttpServer::setHandler(const std::string& path, Handler handler) {
   std::lock_guard<std::mutex> lock(mu_);
+  fixed_.erase(path);
   handlers_[path] = std::move(handler);
 }
 
@@ -431,6 +444,12 @@ void LocalHttpServer::serve(int fd, std::size_t connectionNumber) {
       } else {
         out += response.body;
       }
+    }
+    if (response.cutAfterBytes) {
+      out.resize(std::min(out.size(), *response.cutAfterBytes));
+      sendAll(fd, out);
+      if (response.resetWhenCut) resetConnection(fd);
+      break;
     }
     if (!sendAll(fd, out) || close) break;
   }

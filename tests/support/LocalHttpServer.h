@@ -5,7 +5,8 @@
 // queue of one-shot responses used in order, or a handler; unknown paths get 404. Every request
 // is recorded with its method, target, headers and body (Content-Length or chunked). A response
 // can be delayed, or held until the test releases it, to exercise slow servers and
-// cancellation. Connections are kept alive unless the client or the response says otherwise.
+// cancellation, or cut short, with a reset or a close, to exercise broken connections.
+// Connections are kept alive unless the client or the response says otherwise.
 //
 // The server listens from construction and stops in its destructor: open connections are shut,
 // held responses are dropped, and every thread is joined.
@@ -57,6 +58,11 @@ class LocalHttpServer {
     bool holdUntilReleased = false;  // answered only after releaseHeldResponses()
     bool closeConnection = false;    // "Connection: close" and close after answering
     bool chunked = false;            // send the body with chunked transfer encoding
+    // Faults: only the first this many bytes of the response (status line, headers and body)
+    // are sent, then the connection ends, with a reset when `resetWhenCut` (the client sees
+    // "connection reset by peer"), else with an orderly close (a truncated response).
+    std::optional<std::size_t> cutAfterBytes;
+    bool resetWhenCut = false;
 
     static Response text(int status, std::string body);
     static Response redirect(int status, std::string location);
@@ -74,7 +80,7 @@ class LocalHttpServer {
   std::string baseUrl() const;
   std::string url(const std::string& pathAndQuery) const { return baseUrl() + pathAndQuery; }
 
-  // The response for every request to the path.
+  // The response for every request to the path (replacing its handler, and the other way round).
   void setResponse(const std::string& path, Response response);
   // One-shot responses, used in order before the path's fixed response or handler.
   void enqueueResponse(const std::string& path, Response response);

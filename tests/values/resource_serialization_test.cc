@@ -113,5 +113,18 @@ TEST(ResourceSerialization, PropertyListsOfEitherFormatGiveTheSameConstants) {
   EXPECT_EQ(MOXSerialization::objectFromPropertyList(""), nullptr);
 }
 
+// A string holding a NUL byte (a damaged file, or a hostile one) is read up to it; libplist's
+// copying getter would have stopped the process (found by fuzzing).
+TEST(ResourceSerialization, APropertyListStringWithANulByteIsReadUpToIt) {
+  const std::string xml = std::string(R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict><key>greeting</key><string>hel)") +
+                          '\0' + "lo</string></dict></plist>";
+  const ObjectPtr tree = MOXSerialization::objectFromPropertyList(xml);
+  ASSERT_NE(tree, nullptr);
+  const MOXExpandedResourcePtr resource =
+      MOXSerialization::expandedResourceFromDeserializedObject(tree);
+  EXPECT_EQ(constantFor(resource, "greeting")->string(), "hel");
+}
+
 }  // namespace
 }  // namespace loomset
