@@ -6,14 +6,14 @@
 namespace loomset {
 
 void MOXPixelNetworking::sendURL(const std::string& url, Completion completion) {
-  networking_->sendURL(url, [completion = std::move(completion)](
-                                const std::shared_ptr<MOXNetOperation>& operation) {
-    MOXPixelSendResult result;
-    result.cancelled = operation->isCancelled();
-    // A missing response counts as a status outside 2xx.
-    if (operation->response()) result.status = operation->response()->status;
-    if (completion) completion(result);
-  });
+  networking_->sendURL(
+      url, [completion = std::move(completion)](const std::shared_ptr<MOXNetOperation>& operation) {
+        MOXPixelSendResult result;
+        result.cancelled = operation->isCancelled();
+        // A missing response counts as a status outside 2xx.
+        if (operation->response()) result.status = operation->response()->status;
+        if (completion) completion(result);
+      });
 }
 
 void installPixelNetworking() {

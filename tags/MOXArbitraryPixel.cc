@@ -35,7 +35,8 @@ Unrepeatable& unrepeatable() {
 void loadLocked(Unrepeatable& u) REQUIRES(u.mu) {
   if (u.loaded) return;
   u.loaded = true;
-  const ObjectPtr saved = MOXPropertyListUtil::readPropertyList(MOXArbitraryPixel::kUnrepeatableFile);
+  const ObjectPtr saved =
+      MOXPropertyListUtil::readPropertyList(MOXArbitraryPixel::kUnrepeatableFile);
   if (const Dictionary* map = asDictionary(saved)) {
     for (const auto& [key, value] : map->entries()) {
       if (const String* id = asString(key)) u.ids.insert(id->text());

@@ -35,8 +35,7 @@ std::shared_ptr<MOXDataProvider> MOXDataProvider::create(Options options) {
   return store;
 }
 
-MOXDataProvider::MOXDataProvider(std::optional<std::string> path,
-                                 std::shared_ptr<EventLoop> worker,
+MOXDataProvider::MOXDataProvider(std::optional<std::string> path, std::shared_ptr<EventLoop> worker,
                                  std::shared_ptr<const Clock> clock)
     : path_(std::move(path)), worker_(std::move(worker)), clock_(std::move(clock)) {}
 
@@ -90,7 +89,7 @@ void MOXDataProvider::addHitWithURLString(const std::string& url) {
 }
 
 void MOXDataProvider::fetchNotRecentlyAttemptedHitsWithLimit(std::size_t limit,
-                                                            Completion completion) {
+                                                             Completion completion) {
   auto self = shared_from_this();
   queued_.fetch_add(1);
   worker_->post([self, limit, completion = std::move(completion)] {

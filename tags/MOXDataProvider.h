@@ -5,8 +5,9 @@
 // Saving: the operations of a burst share one transaction, committed when the last queued one has
 // run (`save`), after the hits past the limits have been deleted; `hasHits` then tells whether any
 // hit is left. A fetch for sending also sets it: to whether any hit is stored, including hits that
-// wait out their retry delay (so a lone failed hit keeps the dispatch timer going and is retried). A store that cannot be opened
-// (no data root, an unusable file) does nothing: fetches find no hits.
+// wait out their retry delay (so a lone failed hit keeps the dispatch timer going and is retried).
+// A store that cannot be opened (no data root, an unusable file) does nothing: fetches find no
+// hits.
 //
 // Threads: every operation may be called from any thread; completions and the `hasHits` observer
 // run on the worker thread.

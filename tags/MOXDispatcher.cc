@@ -100,8 +100,8 @@ void MOXDispatcher::sendHitToUrl(const std::string& url) {
   {
     MutexLock lock(mu_);
     if (wrapperUrl_ && wrapperQueryParameter_) {
-      hitUrl = *wrapperUrl_ + "?" + *wrapperQueryParameter_ + "=" +
-               MOXValueEscapeUtil::urlEncode(url);
+      hitUrl =
+          *wrapperUrl_ + "?" + *wrapperQueryParameter_ + "=" + MOXValueEscapeUtil::urlEncode(url);
     }
   }
   MOXLog::verbose("Dispatch url: " + hitUrl);
@@ -221,8 +221,8 @@ void MOXDispatcher::sendHit(const MOXHit& hit, const Callback& callback) {
 void MOXDispatcher::sendCompleted(const MOXHit& hit, const MOXPixelSendResult& result,
                                   const Callback& callback) {
   const MOXPixelSendVerdict verdict =
-      MOXDecideAfterSend(result.status, result.cancelled, network_->isReachable(),
-                         hit.dispatchTime, clock_->nowSeconds());
+      MOXDecideAfterSend(result.status, result.cancelled, network_->isReachable(), hit.dispatchTime,
+                         clock_->nowSeconds());
   const std::string url = hit.dispatchURL.value_or("(missing URL)");
   PLUDispatchOutcome outcome = kPLUDispatchNothingToSend;
   switch (verdict) {

@@ -87,8 +87,7 @@ class MOXDispatcher : public std::enable_shared_from_this<MOXDispatcher> {
   void rescheduleDispatch();
   void dispatchOnWorker(Callback callback);
   void sendHit(const MOXHit& hit, const Callback& callback);
-  void sendCompleted(const MOXHit& hit, const MOXPixelSendResult& result,
-                     const Callback& callback);
+  void sendCompleted(const MOXHit& hit, const MOXPixelSendResult& result, const Callback& callback);
   // The timer runs while automatic dispatch is on and hits are stored; reachability is asked
   // when it fires.
   bool timerWanted() const;

@@ -43,8 +43,8 @@ SqliteStatus prepareSchema(SqliteDatabase& db) {
     status = db.execute("ALTER TABLE MOXHit ADD COLUMN lastDispatchTime REAL");
     if (!status.ok()) return status;
   }
-  status = db.execute(
-      "CREATE INDEX IF NOT EXISTS MOXHit_lastDispatchTime ON MOXHit (lastDispatchTime)");
+  status =
+      db.execute("CREATE INDEX IF NOT EXISTS MOXHit_lastDispatchTime ON MOXHit (lastDispatchTime)");
   if (!status.ok()) return status;
   SqliteStatement check = db.prepare("SELECT count(*) FROM MOXHit", &status);
   if (!check) return status;
@@ -159,8 +159,7 @@ bool MOXHitTable::markFailed(const std::vector<std::int64_t>& rowIds, double now
     if (!update) return false;
     for (const std::int64_t id : rowIds) {
       update.reset();
-      if (!update.bindDouble(1, now).ok() || !update.bindInt64(2, id).ok() ||
-          !update.run().ok()) {
+      if (!update.bindDouble(1, now).ok() || !update.bindInt64(2, id).ok() || !update.run().ok()) {
         return false;
       }
     }

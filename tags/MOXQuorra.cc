@@ -31,9 +31,9 @@ constexpr char kItemMap[] = "transaction_item_datalayer_map";
 
 const MOXQuorra::StringMap& defaultTransactionMap() {
   static const MOXQuorra::StringMap map{
-      {"transactionId", "&ti"},          {"transactionAffiliation", "&ta"},
-      {"transactionTax", "&tt"},         {"transactionShipping", "&ts"},
-      {"transactionTotal", "&tr"},       {"transactionCurrency", "&cu"}};
+      {"transactionId", "&ti"},    {"transactionAffiliation", "&ta"},
+      {"transactionTax", "&tt"},   {"transactionShipping", "&ts"},
+      {"transactionTotal", "&tr"}, {"transactionCurrency", "&cu"}};
   return map;
 }
 
@@ -169,14 +169,15 @@ void MOXQuorra::sendTransaction(const MOXParameterMap& tag, PLUTracker& tracker)
     transaction["&tid"] = account;
     transaction["&t"] = "transaction";
     const auto transactionMap = valueToStringMap(tag.get(kTransactionMap));
-    for (const auto& [key, parameter] : transactionMap ? *transactionMap : defaultTransactionMap()) {
+    for (const auto& [key, parameter] :
+         transactionMap ? *transactionMap : defaultTransactionMap()) {
       if (auto text = dataLayerString(key)) transaction[parameter] = std::move(*text);
     }
     hits.push_back(std::move(transaction));
 
     const auto itemMap = valueToStringMap(tag.get(kItemMap));
-    const Array* products = MOXQuorraArrayOfDictionaries(
-        dataLayer_ ? dataLayer_->get("transactionProducts") : nullptr);
+    const Array* products =
+        MOXQuorraArrayOfDictionaries(dataLayer_ ? dataLayer_->get("transactionProducts") : nullptr);
     if (products) {
       for (const ObjectPtr& entry : products->items()) {
         const Dictionary& product = *asDictionary(entry);

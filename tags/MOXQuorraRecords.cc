@@ -15,8 +15,7 @@ namespace {
 // The number after the first occurrence of `word` that digits follow ("dimension(\d+)" searched
 // anywhere in the key); nothing without one.
 std::optional<std::size_t> numberAfter(std::string_view key, std::string_view word) {
-  for (std::size_t at = key.find(word); at != std::string_view::npos;
-       at = key.find(word, at + 1)) {
+  for (std::size_t at = key.find(word); at != std::string_view::npos; at = key.find(word, at + 1)) {
     std::size_t end = at + word.size();
     std::size_t value = 0;
     bool digits = false;
@@ -63,12 +62,12 @@ PLUHitValue MOXQuorraDescription(const ObjectPtr& object) {
 
 PLUEcommerceProduct MOXQuorraProduct(const Dictionary& map) {
   PLUEcommerceProduct product;
-  const auto text = [&](const char* key, PLUEcommerceProduct& (PLUEcommerceProduct::*set)(
-                                              PLUHitValue)) {
+  const auto text = [&](const char* key,
+                        PLUEcommerceProduct& (PLUEcommerceProduct::*set)(PLUHitValue)) {
     if (const ObjectPtr value = map.objectForKey(key)) (product.*set)(value->description());
   };
-  const auto number = [&](const char* key, PLUEcommerceProduct& (PLUEcommerceProduct::*set)(
-                                                const PLUNumber&)) {
+  const auto number = [&](const char* key,
+                          PLUEcommerceProduct& (PLUEcommerceProduct::*set)(const PLUNumber&)) {
     if (const ObjectPtr value = map.objectForKey(key)) {
       const PLUNumber parsed = MOXQuorraNumberFromObject(value);
       if (!parsed.isNil()) (product.*set)(parsed);

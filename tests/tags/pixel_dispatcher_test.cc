@@ -94,9 +94,8 @@ class PixelDispatcherTest : public ::testing::Test {
   }
   std::size_t stored() {
     std::size_t count = 0;
-    dispatcher_->store()->fetchHitsWithLimit(0, [&](std::vector<MOXHit> hits) {
-      count = hits.size();
-    });
+    dispatcher_->store()->fetchHitsWithLimit(
+        0, [&](std::vector<MOXHit> hits) { count = hits.size(); });
     worker_->runUntilIdle();
     return count;
   }
@@ -140,7 +139,8 @@ TEST_F(PixelDispatcherTest, WrapsHitsAndDropsThoseBeyondTheRateLimit) {
   testing::ScopedRecordingLogger log;
   auto& pixels = dispatcher();
   pixels.setWrapper(server_.url("/p"), "u");
-  for (int i = 0; i < 61; ++i) pixels.sendHitToUrl("http://shop.example/px?a=b&n=" + std::to_string(i));
+  for (int i = 0; i < 61; ++i)
+    pixels.sendHitToUrl("http://shop.example/px?a=b&n=" + std::to_string(i));
   worker_->runUntilIdle();
   EXPECT_EQ(stored(), 60u);
   EXPECT_EQ(log->count("Excessive tracking detected and throttled."), 1);
@@ -151,7 +151,8 @@ TEST_F(PixelDispatcherTest, WrapsHitsAndDropsThoseBeyondTheRateLimit) {
   EXPECT_EQ(stored(), 61u);
 
   EXPECT_EQ(dispatchOnce(), kPLUDispatchSent);
-  EXPECT_EQ(targets(), std::vector<std::string>{"/p?u=http%3A%2F%2Fshop.example%2Fpx%3Fa%3Db%26n%3D0"});
+  EXPECT_EQ(targets(),
+            std::vector<std::string>{"/p?u=http%3A%2F%2Fshop.example%2Fpx%3Fa%3Db%26n%3D0"});
 }
 
 TEST_F(PixelDispatcherTest, AFailingPixelIsRetriedAfter120SecondsAndGivenUpAfter4Hours) {

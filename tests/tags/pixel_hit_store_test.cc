@@ -66,7 +66,8 @@ TEST_F(PixelStoreTest, FetchesOldestFirstAndLeavesOutRecentFailures) {
   add(*store, "http://a/2");
   add(*store, "http://a/3");
   EXPECT_TRUE(store->hasHits());
-  EXPECT_EQ(urlsOf(fetch(*store, 2, false)), (std::vector<std::string>{"http://a/1", "http://a/2"}));
+  EXPECT_EQ(urlsOf(fetch(*store, 2, false)),
+            (std::vector<std::string>{"http://a/1", "http://a/2"}));
 
   // The first fails: it is left out for 120 seconds, its first failure time stays.
   auto first = fetch(*store, 1, true);

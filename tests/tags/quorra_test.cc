@@ -55,7 +55,8 @@ class QuorraTest : public ::testing::Test {
 
 TEST_F(QuorraTest, PassesFieldsThroughAndDropsAnAipThatTurnsAnonymizingOff) {
   fire({{"analytics_pass_through", boolValue(true)},
-        {"analytics_fields", stringMap({{"&t", "screenview"}, {"&cd", "Home"}, {"&aip", "False"}})}});
+        {"analytics_fields",
+         stringMap({{"&t", "screenview"}, {"&cd", "Home"}, {"&aip", "False"}})}});
   fire({{"analytics_pass_through", boolValue(true)},
         {"analytics_fields", stringMap({{"&t", "event"}, {"&aip", "1"}})}});
   const auto sent = hits();
@@ -74,12 +75,13 @@ TEST_F(QuorraTest, ModeFlagsMustBeBooleanValues) {
 }
 
 TEST_F(QuorraTest, SendsATransactionThenItsItemsInOrder) {
-  dataLayer_->push(dict({{"transactionId", str("T-7")},
-                         {"transactionTotal", dbl(42.5)},
-                         {"transactionCurrency", str("EUR")},
-                         {"transactionProducts",
-                          array({dict({{"name", str("Mug")}, {"sku", str("M1")}, {"price", i64(10)}}),
-                               dict({{"name", str("Tea")}, {"quantity", i64(3)}})})}}));
+  dataLayer_->push(
+      dict({{"transactionId", str("T-7")},
+            {"transactionTotal", dbl(42.5)},
+            {"transactionCurrency", str("EUR")},
+            {"transactionProducts",
+             array({dict({{"name", str("Mug")}, {"sku", str("M1")}, {"price", i64(10)}}),
+                    dict({{"name", str("Tea")}, {"quantity", i64(3)}})})}}));
   fire({{"track_transaction", boolValue(true)},
         {"account", strValue("UA-9")},
         {"analytics_fields", stringMap({{"&cd", "Checkout"}})}});
@@ -103,10 +105,11 @@ TEST_F(QuorraTest, SendsATransactionThenItsItemsInOrder) {
 }
 
 TEST_F(QuorraTest, TheTagsOwnMapsReplaceTheDefaultOnes) {
-  dataLayer_->push(dict({{"transactionId", str("T-8")},
-                         {"orderRevenue", str("99")},
-                         {"transactionTotal", str("1")},
-                         {"transactionProducts", array({dict({{"name", str("Pen")}, {"code", str("P")}})})}}));
+  dataLayer_->push(
+      dict({{"transactionId", str("T-8")},
+            {"orderRevenue", str("99")},
+            {"transactionTotal", str("1")},
+            {"transactionProducts", array({dict({{"name", str("Pen")}, {"code", str("P")}})})}}));
   fire({{"track_transaction", boolValue(true)},
         {"transaction_datalayer_map", stringMap({{"orderRevenue", "&tr"}})},
         {"transaction_item_datalayer_map", stringMap({{"code", "&ic"}})}});
@@ -122,8 +125,9 @@ TEST_F(QuorraTest, ATransactionThatCannotBeSentWholeSendsNothing) {
   fire({{"track_transaction", boolValue(true)}});
   EXPECT_TRUE(log_->contains("Cannot find transactionId in data layer."));
 
-  dataLayer_->push(dict({{"transactionId", str("T-1")},
-                         {"transactionProducts", array({dict({{"name", str("A")}}), dict({{"sku", str("B")}})})}}));
+  dataLayer_->push(dict(
+      {{"transactionId", str("T-1")},
+       {"transactionProducts", array({dict({{"name", str("A")}}), dict({{"sku", str("B")}})})}}));
   fire({{"track_transaction", boolValue(true)}});
   EXPECT_TRUE(log_->contains("Unable to send transaction item hit due to missing 'name' field."));
 
@@ -142,14 +146,16 @@ TEST_F(QuorraTest, BuildsACommerceHitFromTheDataLayer) {
   dataLayer_->push(dict(
       {{"ecommerce",
         dict({{"currencyCode", str("USD")},
-              {"impressions", array({dict({{"id", str("I1")}, {"list", str("Search")}, {"position", i64(1)}})})},
-              {"promoView", dict({{"promotions", array({dict({{"id", str("PR")}, {"name", str("Sale")}})})}})},
+              {"impressions",
+               array({dict({{"id", str("I1")}, {"list", str("Search")}, {"position", i64(1)}})})},
+              {"promoView",
+               dict({{"promotions", array({dict({{"id", str("PR")}, {"name", str("Sale")}})})}})},
               {"purchase",
                dict({{"actionField", dict({{"id", str("T-9")}, {"revenue", str("35.43")}})},
                      {"products", array({dict({{"id", str("P1")},
-                                             {"price", str("33.75")},
-                                             {"dimension3", str("Blue")},
-                                             {"metric2", str("4")}})})}})}})}}));
+                                               {"price", str("33.75")},
+                                               {"dimension3", str("Blue")},
+                                               {"metric2", str("4")}})})}})}})}}));
   fire({{"enable_ecommerce", boolValue(true)}, {"ecommerce_use_data_layer", boolValue(true)}});
   const auto sent = hits();
   ASSERT_EQ(sent.size(), 1u);
@@ -170,9 +176,13 @@ TEST_F(QuorraTest, BuildsACommerceHitFromTheDataLayer) {
 
 TEST_F(QuorraTest, APromotionClickCarriesNoProductActionUnlessItsListIsEmpty) {
   auto commerce = [](ObjectPtr promotions) {
-    return mapValue({{strValue("ecommerce"),
-                      mapValue({{strValue("promoClick"), mapValue({{strValue("promotions"), promotions ? MOXTypes::objectToValue(promotions) : listValue({})}})},
-                                {strValue("purchase"), mapValue({})}})}});
+    return mapValue(
+        {{strValue("ecommerce"),
+          mapValue(
+              {{strValue("promoClick"),
+                mapValue({{strValue("promotions"),
+                           promotions ? MOXTypes::objectToValue(promotions) : listValue({})}})},
+               {strValue("purchase"), mapValue({})}})}});
   };
   fire({{"enable_ecommerce", boolValue(true)},
         {"ecommerce_macro_data", commerce(array({dict({{"id", str("C1")}})}))}});
@@ -187,7 +197,8 @@ TEST_F(QuorraTest, APromotionClickCarriesNoProductActionUnlessItsListIsEmpty) {
 }
 
 TEST_F(QuorraTest, AMalformedCommerceListLeavesTheTagAndTheTrackerIsStillRemoved) {
-  fire({{"enable_ecommerce", boolValue(true)}, {"analytics_fields", stringMap({{"&t", "pageview"}})}});
+  fire({{"enable_ecommerce", boolValue(true)},
+        {"analytics_fields", stringMap({{"&t", "pageview"}})}});
   ASSERT_EQ(hits().size(), 1u);  // no commerce object: the fields alone
   dataLayer_->push(dict({{"ecommerce", dict({{"impressions", str("oops")}})}}));
   EXPECT_THROW(fire({{"enable_ecommerce", boolValue(true)},
