@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "loomset/Exceptions.h"
+#include "loomset/MOXTypes.h"
 #include "loomset/Objects.h"
 #include "support/PLURecording.h"
 #include "support/RecordingLogger.h"
