@@ -36,9 +36,9 @@ TEST(DevServerShop, TheShopRunsAgainstTheServer) {
         "t=event ec=cart ea=add el=umbrella ev=1", "t=transaction ti=O-1001", "in=Umbrella",
         "in=Boots",
         // Hits of the container's tags, dispatched through the manager: analytics, then the pixel.
-        "Dispatching through the manager: sent sent nothing more", "cd=sale ds=tag",
-        "t=transaction ti=O-1001 tid=UA-SHOP-TAGS", "pa=purchase pr1id=U-1",
-        "GET /collect  ds=pixel order=O-1001 t=pixel total=129.9"}) {
+        "Dispatching through the manager: sent sent nothing more",
+        "t=screenview tid=__WEN_DEFAULT_TRACKER__", "t=transaction ti=O-1001 tid=UA-SHOP-TAGS",
+        "pa=purchase pr1id=U-1", "GET /collect  ds=pixel order=O-1001 t=pixel total=129.9"}) {
     EXPECT_NE(out.find(expected), std::string::npos) << expected << "\n" << out;
   }
 
