@@ -278,6 +278,30 @@ TEST_F(ContainerLoadingTest, RefreshGoesThroughTheTokenBucket) {
   EXPECT_EQ(env.server().fetchCount(), 3u);
 }
 
+TEST_F(ContainerLoadingTest, ThirtyRefreshesEmptyTheBucketAndFifteenMinutesEarnOneMore) {
+  open(4);
+  std::size_t events = 4;
+  for (int i = 0; i < 30; ++i) {
+    container->refresh();
+    events += 2;
+    ASSERT_TRUE(env.runUntilEvents(*callback, events)) << "refresh " << i;
+    env.platform().advanceAndRun(5);
+  }
+  EXPECT_EQ(env.server().fetchCount(), 31u);
+  container->refresh();
+  env.platform().runUntilIdle();
+  EXPECT_EQ(env.log().count("Container refresh was called too often. Ignored."), 1);
+  // Earned over the time since the last accepted refresh, which was 5 seconds ago.
+  env.platform().advanceAndRun(15 * 60 - 5 - 1);
+  container->refresh();
+  env.platform().runUntilIdle();
+  EXPECT_EQ(env.log().count("Container refresh was called too often. Ignored."), 2);
+  env.platform().advanceAndRun(1);
+  container->refresh();
+  EXPECT_TRUE(env.runUntilEvents(*callback, events + 2));
+  EXPECT_EQ(env.server().fetchCount(), 32u);
+}
+
 TEST_F(ContainerLoadingTest, CloseStopsThePendingFetchAndDropsLateResults) {
   open(4);
   container->close();

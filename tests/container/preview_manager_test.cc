@@ -82,6 +82,50 @@ TEST_F(PreviewManagerTest, RejectsLinksThatAreNotPreviewLinksAndKeepsTheState) {
   EXPECT_FALSE(manager_->generatePreviewDataForUrl(kExit1));
 }
 
+TEST_F(PreviewManagerTest, LinksOfEveryShapeAreAnsweredWithoutHarm) {
+  const std::string longId(4096, 'x');
+  const std::string hugeId(1 << 20, 'x');
+  const std::string longJunk = "loomset.c." + std::string(1 << 20, 'a');
+  std::string repeated = "loomset.c.app://preview/p?id=A";
+  for (int i = 0; i < 20000; ++i) repeated += "&wen_auth=://preview/p?id=";
+  struct Case {
+    const char* what;
+    std::string link;
+    bool accepted;
+    std::string id;  // the id previewed afterwards
+  };
+  const std::vector<Case> cases = {
+      {"only a scheme", "loomset.c.app://", false, ""},
+      {"scheme without slashes", "loomset.c.app:", false, ""},
+      {"no query", "loomset.c.app://preview/p", false, ""},
+      {"id holding &", "loomset.c.app://preview/p?id=GTM&1&wen_auth=a&wen_preview=1", false, ""},
+      {"no auth value", "loomset.c.app://preview/p?id=GTM-1&wen_auth=&wen_preview=1", false, ""},
+      {"no number", "loomset.c.app://preview/p?id=GTM-1&wen_auth=a", false, ""},
+      {"exit without id", "loomset.c.app://preview/p?id=&wen_preview=", false, ""},
+      {"exit without its parameter", "loomset.c.app://preview/p?id=GTM-1", false, ""},
+      {"long junk", longJunk, false, ""},
+      {"many repeated parts", repeated, false, ""},
+      {"invalid UTF-8", "loomset.c.app://preview/p?id=\xff\xfe&wen_auth=a&wen_preview=1", true,
+       "\xff\xfe"},
+      {"percent-escapes kept as they are",
+       "loomset.c.app://preview/p?id=GTM%2D1&wen_auth=a%20b&wen_preview=2", true, "GTM%2D1"},
+      {"unicode", "loomset.c.app://preview/p?id=GTM-\u00fc&wen_auth=\u043a\u043b&wen_preview=5",
+       true, "GTM-\u00fc"},
+      {"very long id", "loomset.c.app://preview/p?id=" + longId + "&wen_auth=a&wen_preview=9", true,
+       longId},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    manager_->clear();
+    EXPECT_EQ(manager_->generatePreviewDataForUrl(c.link), c.accepted);
+    EXPECT_EQ(manager_->containerId().value_or(""), c.id);
+    EXPECT_EQ(manager_->previewMode(), c.accepted ? 1 : 0);
+    if (c.accepted) {
+      EXPECT_EQ(manager_->veskUrlPath(), "/r?" + c.link.substr(c.link.find('?') + 1));
+    }
+  }
+}
+
 TEST_F(PreviewManagerTest, TakesTheContainerIdFromTheFirstParameter) {
   EXPECT_EQ(MOXPreviewManager::containerIdForQuery("id=GTM-1&wen_auth=x"), "GTM-1");
   EXPECT_EQ(MOXPreviewManager::containerIdForQuery("id=GTM-1"), "GTM-1");

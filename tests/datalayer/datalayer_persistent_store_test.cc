@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Library/Util/platform/PosixFileSystem.h"
+#include "container/BadInput.h"
 #include "datalayer/DataLayerStoreTestUtil.h"
 #include "datalayer/DataLayerTestUtil.h"
 #include "datalayer/MOXDataLayerPersistentStoreImpl.h"
@@ -210,6 +211,37 @@ TEST_F(DataLayerStoreTest, ARowThatDoesNotDecodeIsDroppedWithALine) {
   EXPECT_EQ(keys(load(*store)), (std::vector<std::string>{"before", "after"}));
   EXPECT_EQ(log_->messages(kMOXLogLevelError),
             std::vector<std::string>{"Dropping a data-layer entry that does not decode: broken"});
+}
+
+TEST_F(DataLayerStoreTest, EveryKindOfUndecodableRowIsDroppedAndTheOthersKept) {
+  using testing::lengthDelimited;
+  const std::string good = *datalayer::archiveValue(dict({{"a", array({i64(1), str("b")})}}));
+  const std::vector<std::pair<std::string, std::string>> damaged = {
+      {"empty", ""},
+      {"one byte", "\xff"},
+      {"truncated", good.substr(0, good.size() - 2)},
+      {"trailing bytes", good + "\x07"},
+      {"random", testing::randomBytes(65536)},
+      {"nested deep", testing::deepArchiveBytes(testing::kDeep)},
+      // Valid wire form, wrong shape: a map entry without its value, a floating number stored as
+      // a whole one.
+      {"entry without value",
+       lengthDelimited(7, lengthDelimited(1, lengthDelimited(1, lengthDelimited(1, "k"))))},
+      {"mismatched number", std::string("\x19", 1) + std::string(8, '\0') + "\x50\x04"},
+  };
+  auto store = makeStore();
+  store->saveKeyValues({MOXKeyValue("before", str("x"))}, kMinute);
+  platform_.runUntilIdle();
+  for (const auto& [key, bytes] : damaged) {
+    insertRowAsText(key, bytes, platform_.clock().nowMillisInt() + kMinute);
+  }
+  store->saveKeyValues({MOXKeyValue("after", str("y"))}, kMinute);
+  EXPECT_EQ(keys(load(*store)), (std::vector<std::string>{"before", "after"}));
+  std::vector<std::string> lines;
+  for (const auto& entry : damaged) {
+    lines.push_back("Dropping a data-layer entry that does not decode: " + entry.first);
+  }
+  EXPECT_EQ(log_->messages(kMOXLogLevelError), lines);
 }
 
 TEST_F(DataLayerStoreTest, AValueOutsideTheValueModelIsSkippedWithALine) {
