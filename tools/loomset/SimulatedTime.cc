@@ -60,6 +60,7 @@ SimulatedTime::SimulatedTime(double startMillis)
       mainLoop_(std::make_shared<ManualEventLoop>(clock_, "loomset-main")),
       backgroundLoop_(std::make_shared<ManualEventLoop>(clock_, "loomset-background")),
       workerLoop_(std::make_shared<ManualEventLoop>(clock_, "MOXThread")),
+      analyticsLoop_(std::make_shared<ManualEventLoop>(clock_, "PLUThread")),
       http_(std::make_shared<CountingHttpClient>(Platform::current()->http,
                                                  CountingHttpClient::Delivery::kHeld)) {}
 
@@ -69,12 +70,14 @@ void SimulatedTime::install(Platform& platform) const {
   platform.mainLoop = mainLoop_;
   platform.background = std::make_shared<LoopExecutor>(backgroundLoop_);
   platform.containerWorker = workerLoop_;
+  platform.analyticsWorker = analyticsLoop_;
   platform.http = http_;
 }
 
 bool SimulatedTime::runReady() {
   std::size_t ran = 0;
-  for (const auto& loop : {mainLoop_, backgroundLoop_, workerLoop_}) ran += loop->runUntilIdle();
+  for (const auto& loop : {mainLoop_, backgroundLoop_, workerLoop_, analyticsLoop_})
+    ran += loop->runUntilIdle();
   return ran > 0;
 }
 
@@ -89,7 +92,7 @@ void SimulatedTime::settle() {
 
 std::optional<std::chrono::steady_clock::time_point> SimulatedTime::nextDue() const {
   std::optional<std::chrono::steady_clock::time_point> earliest;
-  for (const auto& loop : {mainLoop_, backgroundLoop_, workerLoop_}) {
+  for (const auto& loop : {mainLoop_, backgroundLoop_, workerLoop_, analyticsLoop_}) {
     const auto due = loop->nextDue();
     if (due && (!earliest || *due < *earliest)) earliest = due;
   }
