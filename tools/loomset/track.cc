@@ -312,6 +312,7 @@ int trackMain(const std::vector<std::string>& args) {
       Arguments::parse(args, OptionSpec{{"--steps", "--collector-secure", "--collector-plain",
                                          "--data-dir", "--dispatch-interval", "--log-level"},
                                         {"--dry-run"},
+                                        {},
                                         {}});
   if (!parsed.positionals().empty()) {
     throw UsageError("unexpected argument \"" + parsed.positionals()[0] + "\"");
