@@ -1,6 +1,7 @@
 #include "tools/loomset/SimulatedTime.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <mutex>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "Library/Util/platform/TimerMath.h"
+#include "loomset/platform/ReachabilityWatcher.h"
 
 namespace loomset::tools {
 namespace {
@@ -53,6 +55,26 @@ class SeededRandomSource final : public RandomSource {
   std::mt19937_64 engine_{20011};
 };
 
+// Every host reachable, from the start and for good: a run talks to servers on this machine, and
+// the answer must not depend on the machine's routes or name service.
+class AlwaysReachable final : public MOXReachabilityWatcher {
+ public:
+  explicit AlwaysReachable(std::shared_ptr<EventLoop> loop) : loop_(std::move(loop)) {}
+  bool start(FlagsCallback callback) override {
+    loop_->post([callback = std::move(callback), stopped = stopped_] {
+      if (callback && !stopped->load()) {
+        callback(kMOXReachabilityFlagReachable | kMOXReachabilityFlagIsDirect);
+      }
+    });
+    return true;
+  }
+  void stop() override { stopped_->store(true); }
+
+ private:
+  const std::shared_ptr<EventLoop> loop_;
+  const std::shared_ptr<std::atomic<bool>> stopped_ = std::make_shared<std::atomic<bool>>(false);
+};
+
 }  // namespace
 
 SimulatedTime::SimulatedTime(double startMillis)
@@ -72,6 +94,9 @@ void SimulatedTime::install(Platform& platform) const {
   platform.containerWorker = workerLoop_;
   platform.analyticsWorker = analyticsLoop_;
   platform.http = http_;
+  platform.reachability = [](const std::string&, std::shared_ptr<EventLoop> deliveryLoop) {
+    return std::make_unique<AlwaysReachable>(std::move(deliveryLoop));
+  };
 }
 
 bool SimulatedTime::runReady() {

@@ -1,9 +1,9 @@
 // The library on simulated time, driven from one thread: a clock that stands still until the run
 // moves it, the main loop, the background executor and the worker loops of both halves (the
 // container half's "MOXThread", where the pixel dispatcher and its store run, and the analytics
-// half's) as manual loops run by `settle`, randomness from a fixed seed, and HTTP answers held
-// until the library is otherwise idle (CountingHttpClient). With the same steps, servers and files,
-// every run does the same things in the same order.
+// half's) as manual loops run by `settle`, randomness from a fixed seed, every host reachable, and
+// HTTP answers held until the library is otherwise idle (CountingHttpClient). With the same steps,
+// servers and files, every run does the same things in the same order.
 //
 // Idle means: no block ready on any loop, no timer due at or before the simulated now, and no
 // request in flight. Saved-copy loads and saves and data-layer store operations run as blocks on
