@@ -132,7 +132,8 @@ void BM_PushToPassThroughHitTaken(benchmark::State& state) {
 BENCHMARK(BM_PushToPassThroughHitTaken)
     ->Name("event pushed to _qr pass-through hit taken by the tracker")
     ->Unit(benchmark::kMicrosecond)
-    ->UseRealTime();
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
 
 void BM_PixelHitsAddedAndCommitted(benchmark::State& state) {
   constexpr int kBurst = 1000;
@@ -156,7 +157,8 @@ void BM_PixelHitsAddedAndCommitted(benchmark::State& state) {
 BENCHMARK(BM_PixelHitsAddedAndCommitted)
     ->Name("pixel hits added through MOXDataProvider and committed, 1,000 in a burst")
     ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
 
 }  // namespace
 }  // namespace loomset
