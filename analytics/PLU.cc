@@ -321,13 +321,10 @@ bool PLU::optOut() {
 
 void PLU::setOptOut(bool optOut) {
   PLUUsageTracker::trackAction("setOptOut:");
-  std::shared_ptr<PLUDispatcher> dispatcher;
-  {
-    MutexLock lock(state_->mu);
-    state_->optOut = optOut;
-    dispatcher = state_->dispatcher;
-  }
-  if (dispatcher) dispatcher->setOptOut(optOut);
+  // Under the facade's lock, so that concurrent calls leave the facade and the dispatcher agreeing.
+  MutexLock lock(state_->mu);
+  state_->optOut = optOut;
+  if (state_->dispatcher) state_->dispatcher->setOptOut(optOut);
 }
 
 bool PLU::dryRun() {
@@ -338,13 +335,9 @@ bool PLU::dryRun() {
 
 void PLU::setDryRun(bool dryRun) {
   PLUUsageTracker::trackAction("setDryRun:");
-  std::shared_ptr<PLUDispatcher> dispatcher;
-  {
-    MutexLock lock(state_->mu);
-    state_->dryRun = dryRun;
-    dispatcher = state_->dispatcher;
-  }
-  if (dispatcher) dispatcher->setDryRun(dryRun);
+  MutexLock lock(state_->mu);
+  state_->dryRun = dryRun;
+  if (state_->dispatcher) state_->dispatcher->setDryRun(dryRun);
 }
 
 bool PLU::trackUncaughtExceptions() {

@@ -66,8 +66,14 @@ void PLUTrackerImpl::plu_set(const PLUHitMap& fields) {
 }
 
 PLUHitValue PLUTrackerImpl::plu_get(const std::string& key) {
-  MutexLock lock(mu_);
-  auto value = model_.valueForKey(key);
+  // Computed fields read the hit store, which waits for the worker thread: never under the lock,
+  // or a reader on the worker thread (or one that the worker waits for) would deadlock with it.
+  std::optional<PLUTrackerModel> model;
+  {
+    MutexLock lock(mu_);
+    model.emplace(model_);
+  }
+  auto value = model->valueForKey(key);
   return value ? std::move(*value) : std::nullopt;
 }
 

@@ -72,11 +72,11 @@ void MOXDataLayer::Impl::pushWithoutWaiting(const std::shared_ptr<Dictionary>& u
   unwindPush(depth);
 }
 
-// Restores the depth and, for the outermost push, drops whatever a failed drain left queued, so
-// that the data layer stays usable after a failure.
+// Restores the depth, so that the data layer stays usable after a failure. Only the push-loop
+// limit empties the queue (in drain); updates queued behind a listener that threw stay queued and
+// are processed at the next push, before its own update.
 void MOXDataLayer::Impl::unwindPush(std::int64_t depth) {
   pushDepth = depth;
-  if (depth == 0) updateQueue.clear();
 }
 
 void MOXDataLayer::Impl::drain() {

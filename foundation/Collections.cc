@@ -1,5 +1,7 @@
 #include "loomset/Collections.h"
 
+#include "loomset/Exceptions.h"
+
 #include "loomset/Scalars.h"
 
 namespace loomset {
@@ -18,6 +20,12 @@ struct DescriptionDepth {
 };
 
 }  // namespace
+
+Array::Array(std::vector<ObjectPtr> items) : items_(std::move(items)) {
+  for (const ObjectPtr& item : items_) {
+    if (!item) throw IllegalArgumentException("Array items must not be null");
+  }
+}
 
 void Array::addObject(ObjectPtr object) {
   if (object) items_.push_back(std::move(object));

@@ -3,6 +3,7 @@
 #include "loomset/MOXTypes.h"
 #include "loomset/Objects.h"
 #include "runtime/MOXRuntimeImpl.h"
+#include "runtime/MOXSharedValueBuilder.h"
 #include "values/MOXResourceUtilSteps.h"
 #include "values/MOXValueEscapeUtil.h"
 
@@ -227,16 +228,29 @@ MOXPValueAndStatic MOXRuntime::Impl::expandMacrosForValue(const ValuePtr& value,
   }
 }
 
+MOXPValueAndStatic MOXRuntime::Impl::tooLarge(const MOXPValue& value, MOXPendingMacros& pending) {
+  if (pending.budget.firstRefusal()) {
+    MOXLog::error("Evaluation result too large at: " + valueDescription(value));
+  }
+  // Like nesting too deeply, this depends on where the evaluation started: never cached.
+  return contextualFailure();
+}
+
+// Lists, maps and templates hold their evaluated parts themselves, not copies: a part may be a
+// large Value of the resource or the result of a macro, and is immutable either way.
+
 MOXPValueAndStatic MOXRuntime::Impl::expandListValue(const ValuePtr& value,
                                                      MOXPendingMacros& pending) {
-  std::shared_ptr<MOXPValue> result = MOXResourceUtilSteps::valueBuilderBasedOnValue(*value);
-  result->mutable_list_item()->Reserve(value->list_item_size());
+  if (!pending.budget.chargeNode()) return tooLarge(*value, pending);
+  MOXSharedValueBuilder result(*value);
+  result.reserveParts(value->list_item_size());
   for (const MOXPValue& item : value->list_item()) {
-    const MOXPValueAndStatic evaluated = expandMacrosForValue(ValuePtr(value, &item), pending);
+    MOXPValueAndStatic evaluated = expandMacrosForValue(ValuePtr(value, &item), pending);
     if (isFailure(evaluated)) return evaluated;
-    *result->add_list_item() = *evaluated.value();
+    if (!pending.budget.chargePart(*evaluated.value())) return tooLarge(*value, pending);
+    result.addListItem(std::move(evaluated).value());
   }
-  return MOXPValueAndStatic::valueWithValue(std::move(result), false);
+  return MOXPValueAndStatic::valueWithValue(std::move(result).build(), false);
 }
 
 MOXPValueAndStatic MOXRuntime::Impl::expandMapValue(const ValuePtr& value,
@@ -245,29 +259,36 @@ MOXPValueAndStatic MOXRuntime::Impl::expandMapValue(const ValuePtr& value,
     MOXLog::error("Invalid serving value " + valueDescription(*value));
     return failure();
   }
-  std::shared_ptr<MOXPValue> result = MOXResourceUtilSteps::valueBuilderBasedOnValue(*value);
+  if (!pending.budget.chargeNode()) return tooLarge(*value, pending);
+  MOXSharedValueBuilder result(*value);
+  result.reserveParts(2 * value->map_key_size());
   for (int i = 0; i < value->map_key_size(); ++i) {
-    const MOXPValueAndStatic key =
-        expandMacrosForValue(ValuePtr(value, &value->map_key(i)), pending);
+    MOXPValueAndStatic key = expandMacrosForValue(ValuePtr(value, &value->map_key(i)), pending);
     if (isFailure(key)) return key;
-    const MOXPValueAndStatic mapped =
+    MOXPValueAndStatic mapped =
         expandMacrosForValue(ValuePtr(value, &value->map_value(i)), pending);
     if (isFailure(mapped)) return mapped;
-    *result->add_map_key() = *key.value();
-    *result->add_map_value() = *mapped.value();
+    if (!pending.budget.chargePart(*key.value()) || !pending.budget.chargePart(*mapped.value())) {
+      return tooLarge(*value, pending);
+    }
+    result.addMapKey(std::move(key).value());
+    result.addMapValue(std::move(mapped).value());
   }
-  return MOXPValueAndStatic::valueWithValue(std::move(result), false);
+  return MOXPValueAndStatic::valueWithValue(std::move(result).build(), false);
 }
 
 MOXPValueAndStatic MOXRuntime::Impl::expandTemplateValue(const ValuePtr& value,
                                                          MOXPendingMacros& pending) {
-  std::shared_ptr<MOXPValue> result = MOXResourceUtilSteps::valueBuilderBasedOnValue(*value);
+  if (!pending.budget.chargeNode()) return tooLarge(*value, pending);
+  MOXSharedValueBuilder result(*value);
+  result.reserveParts(value->template_token_size());
   for (const MOXPValue& token : value->template_token()) {
-    const MOXPValueAndStatic evaluated = expandMacrosForValue(ValuePtr(value, &token), pending);
+    MOXPValueAndStatic evaluated = expandMacrosForValue(ValuePtr(value, &token), pending);
     if (isFailure(evaluated)) return evaluated;
-    *result->add_template_token() = *evaluated.value();
+    if (!pending.budget.chargePart(*evaluated.value())) return tooLarge(*value, pending);
+    result.addTemplateToken(std::move(evaluated).value());
   }
-  return MOXPValueAndStatic::valueWithValue(std::move(result), false);
+  return MOXPValueAndStatic::valueWithValue(std::move(result).build(), false);
 }
 
 MOXPValueAndStatic MOXRuntime::Impl::expandMacroReferenceValue(const ValuePtr& value,

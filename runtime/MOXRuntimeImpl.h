@@ -15,6 +15,7 @@
 #include "runtime/MOXAddRemoveSetPopulator.h"
 #include "runtime/MOXCallTable.h"
 #include "runtime/MOXCostBoundedCache.h"
+#include "runtime/MOXEvaluationBudget.h"
 #include "runtime/MOXIdentitySet.h"
 #include "runtime/MOXIndexedRule.h"
 #include "runtime/MOXMacroInfo.h"
@@ -27,11 +28,12 @@ struct MOXCachedMacro {
   ValuePtr pushAfterEvaluate;
 };
 
-// The chain of macro names being expanded inside one top-level evaluation, and how deeply that
-// evaluation has nested.
+// The chain of macro names being expanded inside one top-level evaluation, how deeply that
+// evaluation has nested and how many nodes it has built.
 struct MOXPendingMacros {
   std::vector<std::string_view> names;
   std::size_t depth = 0;
+  MOXEvaluationBudget budget;
 
   bool contains(std::string_view name) const;
   std::string description() const;
@@ -73,6 +75,8 @@ class MOXRuntime::Impl {
   MOXPValueAndStatic expandTemplateValue(const ValuePtr& value, MOXPendingMacros& pending);
   MOXPValueAndStatic expandMacroReferenceValue(const ValuePtr& value, MOXPendingMacros& pending);
   MOXPValueAndStatic executeFunction(std::size_t call, Role role, MOXPendingMacros& pending);
+  // The failure of an evaluation whose built values passed the node limit; logged once.
+  MOXPValueAndStatic tooLarge(const MOXPValue& value, MOXPendingMacros& pending);
   const ImplementationMap& mapFor(Role role) const {
     return role == Role::kMacro       ? macroMap
            : role == Role::kPredicate ? predicateMap

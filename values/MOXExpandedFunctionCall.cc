@@ -1,5 +1,7 @@
 #include "loomset/MOXExpandedFunctionCall.h"
 
+#include "loomset/Exceptions.h"
+
 #include <algorithm>
 
 namespace loomset {
@@ -33,6 +35,11 @@ MOXExpandedFunctionCall::MOXExpandedFunctionCall(const std::vector<Property>& pr
 
 std::vector<MOXExpandedFunctionCall::Property> MOXExpandedFunctionCall::withoutRepeatedKeys(
     const std::vector<Property>& properties) {
+  for (const auto& property : properties) {
+    if (!property.second) {
+      throw IllegalArgumentException("Property " + property.first + " has no value");
+    }
+  }
   std::vector<Property> result;
   result.reserve(properties.size());
   // Calls have a handful of properties: scanning them beats building an index.
@@ -90,6 +97,7 @@ std::shared_ptr<MOXExpandedFunctionCall> MOXExpandedFunctionCall::copy() const {
 
 MOXExpandedFunctionCallBuilder& MOXExpandedFunctionCallBuilder::addPropertyWithValue(
     ValuePtr value, std::string key) {
+  if (!value) throw IllegalArgumentException("Property " + key + " has no value");
   auto it = index_.find(key);
   if (it != index_.end()) {
     properties_[it->second].second = std::move(value);

@@ -16,7 +16,9 @@ std::size_t plu_batchByTimeGap(const std::vector<PLUBatchCandidate>& hits, std::
     const auto& earlier = hits[i - 1].timestamp;
     const auto& later = hits[i].timestamp;
     if (!earlier || !later || *later < *earlier) continue;
-    const auto gap = static_cast<std::int64_t>((*later - *earlier) * 1000.0);
+    // Stored times may be anything finite; the difference of two is clamped before it is
+    // converted, so that it always fits.
+    const auto gap = static_cast<std::int64_t>(std::min((*later - *earlier) * 1000.0, 1e18));
     if (gap >= bestGap) cut = i;
     bestGap = std::max(bestGap, gap);
   }

@@ -103,7 +103,12 @@ void PLUBatchingDispatcher::onWorker(std::function<void(PLUBatchingDispatcher&)>
 
 // Queueing.
 
+// Opt-out is decided when the hit is handed over: a hit sent while opted out is never stored,
+// even when opt-out is turned off before the worker reaches it. A hit handed over before opt-out
+// was turned on is dropped too when the worker finds opt-out on (the deletion of the stored hits
+// is queued behind it anyway).
 void PLUBatchingDispatcher::queueModel(PLUTrackerModel model) {
+  if (optOut()) return;
   auto shared = std::make_shared<PLUTrackerModel>(std::move(model));
   onWorker([shared](PLUBatchingDispatcher& self) {
     auto hit = plu_buildHitForStorage(*shared, self.optOut());
@@ -112,6 +117,7 @@ void PLUBatchingDispatcher::queueModel(PLUTrackerModel model) {
 }
 
 void PLUBatchingDispatcher::queueDispatch(PLUHitMap hit) {
+  if (optOut()) return;
   auto shared = std::make_shared<PLUHitMap>(std::move(hit));
   onWorker(
       [shared](PLUBatchingDispatcher& self) { self.queueDispatchOnWorker(std::move(*shared)); });
@@ -233,7 +239,11 @@ void PLUBatchingDispatcher::postWillDispatch() {
     MutexLock lock(observers_->mu);
     for (const auto& entry : observers_->entries) observers.push_back(entry.second);
   }
-  for (const auto& observer : observers) observer(*this);
+  if (observers.empty()) return;
+  // Application code: on the main loop, never on the worker, which it may wait for.
+  platform_->mainLoop->post([self = shared_from_this(), observers = std::move(observers)] {
+    for (const auto& observer : observers) observer(*self);
+  });
 }
 
 // Scheduling.
@@ -333,8 +343,18 @@ void PLUBatchingDispatcher::dispatch() {
 }
 
 void PLUBatchingDispatcher::dispatchWithCompletionHandler(Completion handler) {
-  if (handler) setDispatchInterval(-1);
-  Completion current = handler ? std::move(handler) : defaultCompletionHandler();
+  Completion current;
+  if (handler) {
+    setDispatchInterval(-1);
+    // The application's handler runs on the main loop, never on the worker: a handler that
+    // reads a tracker or the store waits for the worker.
+    current = [mainLoop = platform_->mainLoop,
+               handler = std::make_shared<Completion>(std::move(handler))](PLUDispatchOutcome o) {
+      mainLoop->post([handler, o] { (*handler)(o); });
+    };
+  } else {
+    current = defaultCompletionHandler();
+  }
   auto shared = std::make_shared<Completion>(std::move(current));
   onWorker([shared](PLUBatchingDispatcher& self) { self.dispatchOnWorker(*shared); });
 }

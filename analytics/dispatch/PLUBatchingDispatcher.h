@@ -21,7 +21,8 @@
 //
 // Threads: every public operation may be called from any thread and returns without waiting for
 // the worker thread; the dispatcher's state lives on its worker loop (the context's). Completion
-// handlers and will-dispatch observers run on the worker loop.
+// handlers and will-dispatch observers run on the platform bundle's main loop, never on the
+// worker, so that they may read trackers and the store.
 #pragma once
 
 #include <cstdint>
@@ -105,7 +106,7 @@ class PLUBatchingDispatcher final : public PLUDispatcher,
   // PLUReachabilityDelegate: any status but "not reachable" lets hits go.
   void reachability(PLUReachabilityChecker& checker, std::int32_t status) override;
 
-  // "PLUWillDispatchNotification": called on the worker loop before each request. The observer
+  // "PLUWillDispatchNotification": posted to the main loop before each request. The observer
   // stays registered while the returned token lives.
   using WillDispatchObserver = std::function<void(PLUBatchingDispatcher& dispatcher)>;
   std::shared_ptr<void> addWillDispatchObserver(WillDispatchObserver observer);

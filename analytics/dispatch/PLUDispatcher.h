@@ -5,7 +5,7 @@
 //
 // Threads: every operation may be called from any thread. `queueModel` must not block on the
 // caller's thread and must not call back into the tracker that handed the model over (trackers
-// call it under their own lock). Completion handlers run on the analytics worker thread.
+// call it under their own lock). Completion handlers run on the platform bundle's main loop.
 #pragma once
 
 #include <functional>

@@ -1,5 +1,6 @@
 #include "analytics/dispatch/PLUPayload.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -47,6 +48,8 @@ std::string plu_encodeParameter(std::string_view key, std::string_view value) {
 
 std::int64_t plu_wholeMillis(double seconds) {
   if (!std::isfinite(seconds)) return 0;
+  // A stored time may come from an old or damaged file: clamped, the "&qt" difference always fits.
+  seconds = std::clamp(seconds, -kPLUMaxHitTimeSeconds, kPLUMaxHitTimeSeconds);
   return static_cast<std::int64_t>(std::llround(seconds * 1000.0));
 }
 
@@ -94,6 +97,7 @@ std::optional<double> plu_parseHitTime(std::string_view text) {
   char* end = nullptr;
   const double value = std::strtod(copy.c_str(), &end);
   if (end != copy.c_str() + copy.size() || !std::isfinite(value)) return std::nullopt;
+  if (std::fabs(value) > kPLUMaxHitTimeSeconds) return std::nullopt;
   return value;
 }
 

@@ -31,8 +31,11 @@ std::string plu_parametersForHit(const PLUStoredHit& hit, double nowSeconds);
 // `maxHitSize` is not 0, texts longer than it.
 std::string plu_buildPayload(const std::vector<std::string>& hitTexts, std::uint32_t maxHitSize);
 
+// No clock reads more than this many seconds from 1970 (some 30,000 years); larger hit times are
+// refused when read and clamped when stored ones are sent, so no time in milliseconds overflows.
+inline constexpr double kPLUMaxHitTimeSeconds = 1e12;
 // A hit's "timestamp" entry: seconds since 1970 as decimal text. Nothing when it is not one
-// number (or not finite).
+// number, not finite, or beyond kPLUMaxHitTimeSeconds either way.
 std::optional<double> plu_parseHitTime(std::string_view text);
 // The text `plu_parseHitTime` reads back, to the millisecond.
 std::string plu_formatHitTime(double secondsSince1970);

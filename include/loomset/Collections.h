@@ -17,7 +17,8 @@ namespace loomset {
 class LOOMSET_EXPORT Array final : public Object {
  public:
   Array() = default;
-  explicit Array(std::vector<ObjectPtr> items) : items_(std::move(items)) {}
+  // Raises IllegalArgumentException when an item is a null handle.
+  explicit Array(std::vector<ObjectPtr> items);
   static std::shared_ptr<Array> create(std::vector<ObjectPtr> items = {}) {
     return std::make_shared<Array>(std::move(items));
   }

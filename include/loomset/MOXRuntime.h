@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -48,6 +49,9 @@ class LOOMSET_EXPORT MOXRuntime : public std::enable_shared_from_this<MOXRuntime
   static constexpr std::size_t kCacheCostLimit = 1048576;
   // How deeply one evaluation may nest values and macro references before it gives up.
   static constexpr std::size_t kMaxEvaluationDepth = 128;
+  // How many Value nodes one evaluation may build (counting a shared part at every place it
+  // appears) before it gives up; of the order of the expansion's MOXResourceUtil::kMaxValueNodes.
+  static constexpr std::uint64_t kMaxEvaluatedNodes = 1u << 20;
 
   // Null (with the error "resource cannot be nil") for a null resource. Registers the built-in
   // implementations; raises IllegalArgumentException when two share a function id. The data

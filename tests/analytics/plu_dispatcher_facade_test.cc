@@ -3,8 +3,11 @@
 // collector on 127.0.0.1.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <future>
 #include <mutex>
+#include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -48,6 +51,17 @@ class FacadeOverCollector {
   testing::PLURecordingLogger& log() { return *logger_; }
   testing::ScopedPlatform& platform() { return platform_; }
 
+  // Dispatches with a handler and waits for its outcome, running the main loop it arrives on.
+  std::optional<PLUDispatchOutcome> dispatchAndWait(PLU& facade) {
+    auto outcome = std::make_shared<std::optional<PLUDispatchOutcome>>();
+    facade.dispatchWithCompletionHandler([outcome](PLUDispatchOutcome o) { *outcome = o; });
+    testing::waitFor([&] {
+      platform_.runUntilIdle();
+      return outcome->has_value();
+    });
+    return *outcome;
+  }
+
  private:
   PLUCollector collector_;
   testing::ScopedPlatform platform_;
@@ -65,11 +79,7 @@ TEST(PLUDispatcherFacade, TrackerHitsReachTheCollectorThroughTheLibrarysDispatch
   tracker->send({{"&t", "event"}, {"&ec", "checkout"}, {"&ea", "pay"}});
   tracker->send({{"&t", "screenview"}, {"&cd", "Basket"}});
 
-  std::promise<PLUDispatchOutcome> outcome;
-  facade->dispatchWithCompletionHandler(
-      [&outcome](PLUDispatchOutcome value) { outcome.set_value(value); });
-  auto future = outcome.get_future();
-  ASSERT_EQ(future.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  ASSERT_EQ(env.dispatchAndWait(*facade), kPLUDispatchSent);
   ASSERT_TRUE(testing::waitFor([&] { return env.collector().hits().size() == 2; }));
 
   const auto requests = env.collector().requests();
@@ -101,16 +111,12 @@ TEST(PLUDispatcherFacade, OptOutAndDryRunReachTheLibrarysDispatcher) {
 
   facade->setDryRun(true);
   tracker->send({{"&t", "event"}, {"&ec", "dry"}});
-  std::promise<PLUDispatchOutcome> sent;
-  facade->dispatchWithCompletionHandler([&sent](PLUDispatchOutcome o) { sent.set_value(o); });
-  EXPECT_EQ(sent.get_future().get(), kPLUDispatchSent);
+  EXPECT_EQ(env.dispatchAndWait(*facade), kPLUDispatchSent);
   facade->setDryRun(false);
 
   facade->setOptOut(true);
   tracker->send({{"&t", "event"}, {"&ec", "opted out"}});
-  std::promise<PLUDispatchOutcome> nothing;
-  facade->dispatchWithCompletionHandler([&nothing](PLUDispatchOutcome o) { nothing.set_value(o); });
-  EXPECT_EQ(nothing.get_future().get(), kPLUDispatchNothingToSend);
+  EXPECT_EQ(env.dispatchAndWait(*facade), kPLUDispatchNothingToSend);
   EXPECT_EQ(env.collector().requestCount(), 0u);
 }
 
@@ -143,9 +149,7 @@ TEST(PLUDispatcherFacade, TheFacadeHandsTheServicesOfItsBundleDown) {
   EXPECT_EQ(context.endpoints.secureBaseUrl, env.collector().endpoints().secureBaseUrl);
 
   facade->trackerWithTrackingId("UA-42-3")->send({{"&t", "event"}, {"&ec", "own transport"}});
-  std::promise<PLUDispatchOutcome> outcome;
-  facade->dispatchWithCompletionHandler([&outcome](PLUDispatchOutcome o) { outcome.set_value(o); });
-  EXPECT_EQ(outcome.get_future().get(), kPLUDispatchSent);
+  EXPECT_EQ(env.dispatchAndWait(*facade), kPLUDispatchSent);
 
   const auto requests = http->requests();
   ASSERT_EQ(requests.size(), 1u);
@@ -161,6 +165,93 @@ TEST(PLUDispatcherFacade, TheFacadeHandsTheServicesOfItsBundleDown) {
   // The user defaults were written, and the store's directory made, through the bundle's files.
   EXPECT_GT(files->calls(Operation::kNewTemporaryFile), 0);
   EXPECT_GT(files->calls(Operation::kCreateDirectories), 0);
+}
+
+}  // namespace
+}  // namespace loomset
+
+namespace loomset {
+namespace {
+
+// A handler or observer that reads the tracker's computed fields (which wait for the worker) must
+// not hang the worker, even while another thread reads the same fields.
+TEST(PLUDispatcherFacade, HandlersThatReadTheTrackerDoNotHangTheWorker) {
+  FacadeOverCollector env;
+  auto facade = PLU::sharedInstance();
+  auto tracker = facade->trackerWithTrackingId("UA-42-4");
+  ASSERT_TRUE(tracker);
+  tracker->setAllowIDFACollection(true);
+  auto dispatcher =
+      std::dynamic_pointer_cast<PLUBatchingDispatcher>(PLUInternal::dispatcher(*facade));
+  ASSERT_TRUE(dispatcher);
+  std::atomic<int> observed{0};
+  auto token = dispatcher->addWillDispatchObserver([&](PLUBatchingDispatcher&) {
+    tracker->get("&_crc");
+    observed++;
+  });
+
+  std::atomic<bool> stop{false};
+  std::thread reader([&] {
+    while (!stop.load()) {
+      tracker->get("&_crc");
+      tracker->get("&idfa");
+    }
+  });
+  for (int i = 0; i < 5; ++i) {
+    tracker->send({{"&t", "event"}, {"&ec", "read back"}});
+    auto crc = std::make_shared<std::optional<PLUHitValue>>();
+    facade->dispatchWithCompletionHandler(
+        [tracker, crc](PLUDispatchOutcome) { *crc = tracker->get("&_crc"); });
+    ASSERT_TRUE(testing::waitFor([&] {
+      env.platform().runUntilIdle();
+      return crc->has_value();
+    }));
+    EXPECT_EQ(**crc, "0");
+  }
+  stop = true;
+  reader.join();
+  EXPECT_EQ(observed.load(), 5);
+  facade->applicationWillTerminate();  // waits for the worker: it must still be free
+  EXPECT_EQ(env.collector().hits().size(), 5u);
+}
+
+// Opt-out is decided when the hit is sent, not when the worker reaches it.
+TEST(PLUDispatcherFacade, AHitSentWhileOptedOutIsNeverStored) {
+  FacadeOverCollector env;
+  auto facade = PLU::sharedInstance();
+  auto tracker = facade->trackerWithTrackingId("UA-42-5");
+  ASSERT_TRUE(tracker);
+
+  // Hold the worker so that the hit waits while opt-out is switched back off.
+  std::promise<void> gate;
+  auto released = gate.get_future().share();
+  PLUInternal::thread()->post([released] { released.wait(); });
+  facade->setOptOut(true);
+  tracker->send({{"&t", "event"}, {"&ec", "opted out"}});
+  facade->setOptOut(false);
+  tracker->send({{"&t", "event"}, {"&ec", "opted in"}});
+  gate.set_value();
+
+  EXPECT_EQ(env.dispatchAndWait(*facade), kPLUDispatchSent);
+  ASSERT_TRUE(testing::waitFor([&] { return env.collector().hits().size() == 1; }));
+  EXPECT_EQ(env.collector().hits()[0].at("ec"), "opted in");
+  EXPECT_EQ(env.dispatchAndWait(*facade), kPLUDispatchNothingToSend);
+}
+
+// Concurrent switches leave the facade and its dispatcher agreeing.
+TEST(PLUDispatcherFacade, OptOutOfTheFacadeAndTheDispatcherAgree) {
+  FacadeOverCollector env;
+  auto facade = PLU::sharedInstance();
+  auto dispatcher = PLUInternal::dispatcher(*facade);
+  ASSERT_TRUE(dispatcher);
+  for (int round = 0; round < 200; ++round) {
+    std::thread on([&] { facade->setOptOut(true); });
+    std::thread off([&] { facade->setOptOut(false); });
+    on.join();
+    off.join();
+    ASSERT_EQ(facade->optOut(), dispatcher->optOut()) << "round " << round;
+  }
+  facade->setOptOut(false);
 }
 
 }  // namespace

@@ -104,6 +104,27 @@ TEST(PLUPayload, HitTimesRoundTripAndGarbageIsRejected) {
   EXPECT_EQ(plu_wholeMillis(1700000000.123), 1700000000123);  // no floating-point shortfall
 }
 
+// A finite but absurd time is refused at the door (the dispatcher then logs it and uses now) and,
+// should one come back from a stored row, clamped before it becomes milliseconds.
+TEST(PLUPayload, ExtremeHitTimesAreRefusedOrClamped) {
+  for (const char* huge : {"1.7e308", "-1.7e308", "1e13", "-1e13"}) {
+    EXPECT_FALSE(plu_parseHitTime(huge)) << huge;
+  }
+  EXPECT_EQ(plu_parseHitTime("1e12"), 1e12);
+  EXPECT_EQ(plu_wholeMillis(1.7e308), 1000000000000000);
+  EXPECT_EQ(plu_wholeMillis(-1.7e308), -1000000000000000);
+
+  PLUStoredHit hit;
+  hit.parameters = {{"&t", "event"}};
+  hit.timestamp = -1.7e308;
+  auto pieces = split(plu_parametersForHit(hit, kNow), '&');
+  EXPECT_EQ(pieces[pieces.size() - 2], "ht=0");
+  EXPECT_EQ(pieces.back(), "qt=" + std::to_string(1000000000000000 + 1700000000000));
+  hit.timestamp = 1.7e308;
+  pieces = split(plu_parametersForHit(hit, kNow), '&');
+  EXPECT_EQ(pieces.back(), "ht=1000000000000000");
+}
+
 TEST(PLURequestBuilder, RequestsCarryTheFormTypeUserAgentAndNoCaching) {
   DeviceInfo device;
   device.model = "x86_64";
@@ -187,6 +208,10 @@ TEST(PLUBatching, TimeGapCutsBeforeTheLargestGapAndTheLaterPairWinsTies) {
       {"gaps under a millisecond are equal", {t, t + 0.0004, t + 0.0008}, 20, 2},
       {"time going back is no gap", {t + 100, t, t + 1}, 20, 2},
       {"missing times are no gap", {t, std::nullopt, t + 100}, 20, 3},
+      // Stored times may be any finite number: a gap too large for milliseconds is still the
+      // largest, not an overflow.
+      {"huge gaps", {-1.7e308, t, 1.7e308}, 20, 2},
+      {"the largest finite gap", {0, 1, -1.7e308, 1.7e308}, 20, 3},
   };
   for (const Case& c : cases) {
     std::vector<std::size_t> lengths(c.times.size(), 100);

@@ -209,6 +209,7 @@ PLUDispatchOutcome PLUDispatcherHarness::dispatchAndWait() {
 bool PLUDispatcherHarness::driveUntil(const std::function<bool()>& condition) {
   return waitFor([&] {
     worker_->runUntilIdle();
+    platform_.runUntilIdle();  // completion handlers and observers
     return condition();
   });
 }
