@@ -2,6 +2,7 @@
 
 #include <unordered_map>
 
+#include "Library/Util/platform/ExitSavers.h"
 #include "Library/Util/platform/Mutex.h"
 #include "Library/Util/platform/NoDestructor.h"
 #include "analytics/PLUContext.h"
@@ -183,10 +184,12 @@ std::shared_ptr<PLULogger> PLU::sharedLogger() {
 
 void PLU::applicationWillResignActive() {
   PLUDataStore::saveAllStores();
+  ExitSavers::saveAll();  // the container half's stores
 }
 
 void PLU::applicationWillTerminate() {
   PLUDataStore::saveAllStores();
+  ExitSavers::saveAll();
 }
 
 PLU::PLU(std::shared_ptr<const Platform> platform) : state_(std::make_unique<State>()) {

@@ -1,5 +1,7 @@
 #include "runtime/MOXBuiltInImplementations.h"
 
+#include "container/MOXPixelNetworking.h"
+
 #include "runtime/macros/MOXAdvertiserId.h"
 #include "runtime/macros/MOXApplicationMacros.h"
 #include "runtime/macros/MOXCliquetClickReferrer.h"
@@ -20,17 +22,22 @@
 #include "runtime/predicates/MOXNumberPredicate.h"
 #include "runtime/predicates/MOXRegex.h"
 #include "runtime/predicates/MOXStringPredicate.h"
+#include "tags/MOXArbitraryPixel.h"
 #include "tags/MOXDataLayerWrite.h"
+#include "tags/MOXQuorra.h"
 
 namespace loomset {
 
 void registerBuiltInImplementations(MOXRuntime& runtime,
                                     const std::shared_ptr<MOXCustomEvaluator>& macroEvaluator,
                                     const std::shared_ptr<MOXCustomEvaluator>& tagEvaluator) {
-  // TODO: the pixel tag ("_img") joins after "_func" and the analytics tag ("_qr") after "_dlw"
-  // once they exist.
+  // A pixel tag stores its hits through the shared pixel dispatcher, which sends them through
+  // the container half's network.
+  installPixelNetworking();
   runtime.addTrackingTag(std::make_shared<MOXCustomFunctionCall>(tagEvaluator));
+  runtime.addTrackingTag(std::make_shared<MOXArbitraryPixel>());
   runtime.addTrackingTag(std::make_shared<MOXDataLayerWrite>(runtime.dataLayer()));
+  runtime.addTrackingTag(std::make_shared<MOXQuorra>(runtime.dataLayer()));
 
   runtime.addPredicate(std::make_shared<MOXContains>());
   runtime.addPredicate(std::make_shared<MOXEndsWith>());

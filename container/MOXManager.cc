@@ -8,6 +8,7 @@
 #include "Library/Util/platform/NoDestructor.h"
 #include "container/MOXCliquetClickReferrerListener.h"
 #include "container/MOXManagerListener.h"
+#include "container/MOXPixelNetworking.h"
 #include "container/preview/MOXPreviewManager.h"
 #include "datalayer/MOXDataLayerPersistentStoreImpl.h"
 #include "loomset/Exceptions.h"
@@ -68,7 +69,9 @@ void MOXManager::clearManagerInstance() {
 
 MOXManager::MOXManager(std::shared_ptr<const Platform> platform)
     : platform_(std::move(platform)),
-      dataLayer_(MOXDataLayer::createWithPersistentStore(dataLayerStore(platform_))) {}
+      dataLayer_(MOXDataLayer::createWithPersistentStore(dataLayerStore(platform_))) {
+  installPixelNetworking();
+}
 
 MOXManager::~MOXManager() = default;
 
@@ -213,6 +216,14 @@ void MOXManager::dispatch() {
 
 void MOXManager::dispatchWithCompletionHandler(DispatchCompletion handler) {
   MOXHitDelivery::dispatchWithCompletionHandler(std::move(handler));
+}
+
+void MOXManager::applicationWillResignActive() {
+  MOXHitDelivery::saveAllStores();
+}
+
+void MOXManager::applicationWillTerminate() {
+  MOXHitDelivery::saveAllStores();
 }
 
 }  // namespace loomset

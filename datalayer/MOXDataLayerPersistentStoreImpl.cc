@@ -1,9 +1,12 @@
 #include "datalayer/MOXDataLayerPersistentStoreImpl.h"
 
+#include <chrono>
 #include <cmath>
+#include <future>
 #include <limits>
 #include <utility>
 
+#include "Library/Util/platform/ExitSavers.h"
 #include "Library/Util/platform/SerialQueue.h"
 #include "datalayer/DataLayerTable.h"
 #include "datalayer/MOXKeyAndSerialized.h"
@@ -123,9 +126,24 @@ MOXDataLayerPersistentStoreImpl::MOXDataLayerPersistentStoreImpl(
       core_(std::make_shared<Core>(
           libraryDirectory(*platform), databaseName_, maxNumStoredItems_, platform->clock,
           operationQueue ? std::move(operationQueue) : platform->background,
-          platform->fileSystem)) {}
+          platform->fileSystem)) {
+  // When the application leaves the foreground, what is queued is committed before it goes on
+  // (bounded, so that a queue nobody runs cannot hold the application up).
+  exitSaver_ = ExitSavers::add([weakCore = std::weak_ptr<Core>(core_)] {
+    const auto core = weakCore.lock();
+    if (!core) return;
+    auto saved = std::make_shared<std::promise<void>>();
+    core->enqueue([saved](Core& c) {
+      c.commit();
+      saved->set_value();
+    });
+    saved->get_future().wait_for(std::chrono::seconds(2));
+  });
+}
 
-MOXDataLayerPersistentStoreImpl::~MOXDataLayerPersistentStoreImpl() = default;
+MOXDataLayerPersistentStoreImpl::~MOXDataLayerPersistentStoreImpl() {
+  ExitSavers::remove(exitSaver_);
+}
 
 void MOXDataLayerPersistentStoreImpl::saveKeyValues(const std::vector<MOXKeyValue>& keyValues,
                                                     std::int64_t lifetimeInMillis) {

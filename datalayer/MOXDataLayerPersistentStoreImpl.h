@@ -65,6 +65,8 @@ class MOXDataLayerPersistentStoreImpl final : public MOXDataLayerPersistentStore
   const std::string databaseName_;
   const std::uint64_t maxNumStoredItems_;
   const std::shared_ptr<Core> core_;
+  // Commits the queued work when the application leaves the foreground.
+  std::uint64_t exitSaver_ = 0;
 };
 
 }  // namespace loomset

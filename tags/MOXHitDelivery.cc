@@ -3,18 +3,21 @@
 #include <utility>
 
 #include "loomset/PLU.h"
+#include "tags/MOXDispatcher.h"
 
 namespace loomset {
 
 double MOXHitDelivery::dispatchInterval() {
-  return PLU::sharedInstance()->dispatchInterval();
+  return MOXDispatcher::instance()->dispatchInterval();
 }
 
 void MOXHitDelivery::setDispatchInterval(double seconds) {
+  MOXDispatcher::instance()->setDispatchInterval(seconds);
   PLU::sharedInstance()->setDispatchInterval(seconds);
 }
 
 void MOXHitDelivery::dispatch() {
+  MOXDispatcher::instance()->dispatch();
   PLU::sharedInstance()->dispatch();
 }
 
@@ -24,16 +27,24 @@ void MOXHitDelivery::dispatchWithCompletionHandler(
     dispatch();
     return;
   }
+  const auto pixels = MOXDispatcher::instance();
   PLU::sharedInstance()->dispatchWithCompletionHandler(
-      [handler = std::move(handler)](PLUDispatchOutcome outcome) {
+      [handler = std::move(handler), pixels](PLUDispatchOutcome outcome) {
         switch (outcome) {
-          case kPLUDispatchNothingToSend:  // the pixel dispatcher would run here
+          case kPLUDispatchNothingToSend:
+            pixels->dispatchWithCallback(handler);
+            return;
           case kPLUDispatchSent:
           case kPLUDispatchFailed:
             handler(outcome);
             return;
         }
       });
+}
+
+void MOXHitDelivery::saveAllStores() {
+  // The analytics facade's entry point saves its own stores and runs every registered saver.
+  PLU::applicationWillResignActive();
 }
 
 }  // namespace loomset

@@ -1,13 +1,16 @@
-// Where the manager's dispatch requests go: the hit dispatchers of the tags that send data out of
-// the process. Kept under tags/ because the container half may not reach the analytics half
-// itself; the manager calls these and nothing else of it.
+// Where the manager's dispatch requests go: the two hit dispatchers of the tags that send data out
+// of the process, the pixel dispatcher (MOXDispatcher) and the analytics facade's. Kept under
+// tags/ because the container half may not reach the analytics half itself; the manager calls
+// these and nothing else of it.
 //
-// Today this is the analytics facade's dispatcher alone. The pixel dispatcher joins when the
-// pixel tag does: `dispatch` then runs it first, `dispatchInterval` answers its interval and the
-// completion handler runs it when the analytics dispatcher had nothing to send.
+// `dispatchInterval` answers the pixel dispatcher's; setting it sets both. `dispatch` runs the
+// pixel dispatcher, then the analytics one. A completion handler goes to the analytics
+// dispatcher first; only when that had nothing to send does the pixel dispatcher run, with the
+// handler.
 //
 // Threads: every operation may be called from any thread; completion handlers run on the
-// analytics worker thread.
+// analytics worker thread, or on the container half's worker thread when the pixel dispatcher
+// answers.
 #pragma once
 
 #include <functional>
@@ -24,6 +27,9 @@ class MOXHitDelivery {
   // Nothing to send (0), sent (1) or failed (2) reach the handler; other outcomes are dropped.
   // A null handler is the same as `dispatch`.
   static void dispatchWithCompletionHandler(std::function<void(PLUDispatchOutcome)> handler);
+  // The application is leaving the foreground or terminating: every store of both halves saves
+  // (the pixel hit store, the analytics hit stores, the data-layer store) before this returns.
+  static void saveAllStores();
 };
 
 }  // namespace loomset

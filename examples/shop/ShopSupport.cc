@@ -11,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "loomset/MOXManager.h"
 #include "loomset/PLU.h"
 #include "loomset/PLUCollectorEndpoints.h"
 #include "loomset/PLUDictionaryBuilder.h"
@@ -54,6 +55,12 @@ ShopPlatform::ShopPlatform() {
   platform->application.name = "Loomset Shop";
   platform->application.identifier = "com.example.shop";
   platform->application.shortVersion = "2.1";
+  // The shop talks to its local server only: hosts other than it are not watched (they would
+  // count as unreachable on a machine without a route to the internet).
+  platform->reachability = [watch = platform->reachability](const std::string& host,
+                                                            std::shared_ptr<EventLoop> loop) {
+    return host == "127.0.0.1" ? watch(host, std::move(loop)) : nullptr;
+  };
   Platform::setCurrent(platform);
   curl_global_init(CURL_GLOBAL_DEFAULT);
 }
@@ -64,11 +71,49 @@ ShopPlatform::~ShopPlatform() {
   std::filesystem::remove_all(root_, ec);
 }
 
-int sendShopHits(const std::string& server) {
-  // Analytics: hits go to the development server's collector.
+void useCollectorOf(const std::string& server) {
   PLUCollectorEndpoints endpoints;
   endpoints.plainBaseUrl = endpoints.secureBaseUrl = server;
   PLUCollectorEndpoints::setShared(endpoints);
+}
+
+int dispatchTagHits(const std::string& server) {
+  const auto manager = MOXManager::instance();
+  std::cout << "\nDispatching through the manager:";
+  for (;;) {
+    std::promise<PLUDispatchOutcome> done;
+    manager->dispatchWithCompletionHandler([&done](PLUDispatchOutcome o) { done.set_value(o); });
+    const PLUDispatchOutcome outcome = done.get_future().get();
+    std::cout << " "
+              << (outcome == kPLUDispatchSent ? "sent"
+                  : outcome == 0              ? "nothing more"
+                                              : "failed");
+    if (outcome != kPLUDispatchSent) break;
+  }
+  // Everything received so far came from the container's tags; clear it for the shop's own hits.
+  const auto received = httpGet(server + "/hits?min=6&timeout=10000&clear=1");
+  if (!received || received->first != 200) return std::cerr << "\nshop: cannot read /hits\n", 1;
+  std::cout << "\n\nThe server received from the container's tags:\n";
+  int count = 0;
+  for (const auto& hit : nlohmann::json::parse(received->second)) {
+    const auto& p = hit["params"];
+    ++count;
+    std::cout << "  " << hit["method"].get<std::string>() << " " << hit["path"].get<std::string>()
+              << " ";
+    for (const auto& [key, value] : p.items()) {
+      if (key == "cid" || key == "_s" || key == "_v" || key == "ul" || key == "sr" || key == "an" ||
+          key == "av" || key == "aid" || key == "z" || key == "v" || key == "_u" || key == "a")
+        continue;
+      std::cout << " " << key << "=" << value.get<std::string>();
+    }
+    std::cout << "\n";
+  }
+  // A screen view, a transaction with two items, a commerce purchase and the purchase pixel.
+  return count == 6 ? 0 : 1;
+}
+
+int sendShopHits(const std::string& server) {
+  useCollectorOf(server);
   const auto plu = PLU::sharedInstance();
   plu->setDispatchInterval(0);
   const auto tracker = plu->trackerWithName("shop", "UA-SHOP-1");

@@ -19,6 +19,12 @@ class ShopPlatform {
   std::string root_;
 };
 
+// Points the analytics half at the server's collector (before its first use).
+void useCollectorOf(const std::string& server);
+// Dispatches through the manager until nothing is left, then prints what the server received
+// from the container's tags (and clears it); 0 when it received all six tag hits.
+int dispatchTagHits(const std::string& server);
+
 // Sends a screen view, an event, a transaction and two items through a tracker, dispatches them
 // and prints what the collector at `server` received; 0 when it received all five.
 int sendShopHits(const std::string& server);

@@ -43,8 +43,10 @@ static void showValues(const char* title, MOXContainer& c) {
 }
 
 static int runShop(const std::string& server) {
+  useCollectorOf(server);  // where the analytics tag's hits go
   const auto manager = MOXManager::instance();
   manager->setVeskServerAddress(server);
+  manager->setDispatchInterval(0);  // the shop dispatches itself
   const auto container = MOXContainerOpener::openContainerWithId(
                              "GTM-SHOP", manager, kMOXOpenTypePreferNonDefault, nullptr)
                              ->get();
@@ -57,10 +59,29 @@ static int runShop(const std::string& server) {
   std::cout << "\nPushing a screen view of the sale screen by ada, then a purchase:\n";
   try {
     dataLayer->push(dict({{"event", str("screen_view")},
+                          {"server", dict({{"url", str(server)}})},
                           {"user", dict({{"name", str("ada")}})},
                           {"screen", dict({{"name", str("sale")}})}}));
-    dataLayer->push(dict({{"event", str("purchase")},
-                          {"order", dict({{"id", str("O-1001")}, {"total", dbl(129.9)}})}}));
+    const auto items = array({dict({{"name", str("Umbrella")},
+                                    {"sku", str("U-1")},
+                                    {"price", dbl(49.95)},
+                                    {"quantity", i64(2)}}),
+                              dict({{"name", str("Boots")},
+                                    {"sku", str("B-7")},
+                                    {"price", dbl(30.0)},
+                                    {"quantity", i64(1)}})});
+    dataLayer->push(
+        dict({{"event", str("purchase")},
+              {"order", dict({{"id", str("O-1001")}, {"total", dbl(129.9)}})},
+              {"transactionId", str("O-1001")},
+              {"transactionTotal", dbl(129.9)},
+              {"transactionProducts", items},
+              {"ecommerce",
+               dict({{"currencyCode", str("EUR")},
+                     {"purchase",
+                      dict({{"actionField", dict({{"id", str("O-1001")}, {"revenue", dbl(129.9)}})},
+                            {"products",
+                             array({dict({{"id", str("U-1")}, {"quantity", i64(2)}})})}})}})}}));
   } catch (const LoomsetException& e) {
     return std::cerr << "shop: push failed: " << e.name() << ": " << e.reason() << "\n", 1;
   }
@@ -68,7 +89,8 @@ static int runShop(const std::string& server) {
             << "\n  data layer lastPurchase = " << text(dataLayer->get("lastPurchase")) << "\n";
   showValues("Typed values now:", *container);
   container->close();
-  return sendShopHits(server);
+  const int tagHits = dispatchTagHits(server);
+  return sendShopHits(server) != 0 ? 1 : tagHits;
 }
 
 int main(int argc, char** argv) {

@@ -92,14 +92,22 @@ class LOOMSET_EXPORT MOXManager : public std::enable_shared_from_this<MOXManager
   std::shared_ptr<MOXLogger> logger() const;
   void setLogger(std::shared_ptr<MOXLogger> logger);
 
-  // Seconds between periodic dispatches of stored hits.
+  // Seconds between periodic dispatches of stored hits: the pixel dispatcher's; setting it sets
+  // the pixel and the analytics dispatchers' (0 or less: only on request).
   double dispatchInterval();
   void setDispatchInterval(double seconds);
-  // Sends stored hits now.
+  // Sends stored hits now: pixels, then analytics hits.
   void dispatch();
-  // Sends stored hits now; the handler (on the analytics worker thread) hears the outcome. A
-  // null handler is the same as `dispatch`.
+  // Sends stored hits now: the analytics hits first; only when there were none, one stored pixel.
+  // The handler hears the outcome once (on the analytics worker thread, or on "MOXThread" when
+  // the pixel dispatcher answers). A null handler is the same as `dispatch`.
   void dispatchWithCompletionHandler(DispatchCompletion handler);
+
+  // The application calls one of these when it is about to resign active or to terminate: the
+  // pixel hit store, the analytics hit stores and the data-layer store save what they hold before
+  // the call returns. (PLU's entry points of the same names do the same.)
+  static void applicationWillResignActive();
+  static void applicationWillTerminate();
 
  private:
   explicit MOXManager(std::shared_ptr<const Platform> platform);

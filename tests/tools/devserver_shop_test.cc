@@ -28,13 +28,17 @@ TEST(DevServerShop, TheShopRunsAgainstTheServer) {
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out << readFile(dir.file("err"));
 
   for (const char* expected :
-       {"Container GTM-SHOP version 3\n", "saleActive   (boolean) true",
+       {"Container GTM-SHOP version 4\n", "saleActive   (boolean) true",
         "maxCartItems (int64)   12", "loyaltyTier  (string)  bronze",
         "[handler bigOrder] order O-1001 totals 129.9", "lastScreen   = sale",
         "lastPurchase = {id=O-1001, total=129.9}", "bannerColor  (string)  red",
         "banner       (string)  Hello, ada!", "loyaltyTier  (string)  gold", "t=screenview cd=Sale",
         "t=event ec=cart ea=add el=umbrella ev=1", "t=transaction ti=O-1001", "in=Umbrella",
-        "in=Boots"}) {
+        "in=Boots",
+        // Hits of the container's tags, dispatched through the manager: analytics, then the pixel.
+        "Dispatching through the manager: sent sent nothing more",
+        "t=screenview tid=__WEN_DEFAULT_TRACKER__", "t=transaction ti=O-1001 tid=UA-SHOP-TAGS",
+        "pa=purchase pr1id=U-1", "GET /collect  ds=pixel order=O-1001 t=pixel total=129.9"}) {
     EXPECT_NE(out.find(expected), std::string::npos) << expected << "\n" << out;
   }
 

@@ -26,6 +26,16 @@ Arguments Arguments::parse(const std::vector<std::string>& args, const OptionSpe
       out.flags_.insert(name);
       continue;
     }
+    if (known.withTwoValues.count(name)) {
+      if (inlineValue) throw UsageError(name + " takes two values, not \"=\"");
+      if (i + 2 >= args.size()) throw UsageError(name + " needs two values");
+      auto& pair = out.values_[name];
+      if (!pair.empty()) throw UsageError(name + " given twice");
+      pair.push_back(args[i + 1]);
+      pair.push_back(args[i + 2]);
+      i += 2;
+      continue;
+    }
     if (!known.withValue.count(name)) throw UsageError("unknown option " + name);
     std::string value;
     if (inlineValue) {

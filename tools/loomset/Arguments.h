@@ -1,6 +1,7 @@
 // Command-line parsing shared by the subcommands: options with values ("--steps FILE",
-// "--steps=FILE", "-o FILE"), flags, repeatable options, positionals, and "--" to end options.
-// Anything unexpected is a UsageError, which the tool's main turns into exit status 1.
+// "--steps=FILE", "-o FILE"), options with two values ("--pixel-wrapper URL PARAM"), flags,
+// repeatable options, positionals, and "--" to end options. Anything unexpected is a UsageError,
+// which the tool's main turns into exit status 1.
 //
 // Threads: plain values; any thread.
 #pragma once
@@ -20,9 +21,10 @@ class UsageError : public std::runtime_error {
 };
 
 struct OptionSpec {
-  std::set<std::string> withValue;   // e.g. "--steps", "-o"
-  std::set<std::string> flags;       // e.g. "--dry-run"
-  std::set<std::string> repeatable;  // among withValue: may be given more than once
+  std::set<std::string> withValue;      // e.g. "--steps", "-o"
+  std::set<std::string> flags;          // e.g. "--dry-run"
+  std::set<std::string> repeatable;     // among withValue: may be given more than once
+  std::set<std::string> withTwoValues;  // e.g. "--pixel-wrapper URL PARAM"; `values` holds both
 };
 
 class Arguments {

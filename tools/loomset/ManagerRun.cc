@@ -10,7 +10,10 @@
 #include <system_error>
 
 #include "loomset/MOXManager.h"
+#include "loomset/PLUCollectorEndpoints.h"
 #include "loomset/platform/Platform.h"
+#include "tags/MOXDispatcher.h"
+#include "tools/loomset/CollectorOptions.h"
 #include "tools/loomset/JsonLines.h"
 #include "tools/loomset/LineSink.h"
 #include "tools/loomset/ManagerSteps.h"
@@ -62,6 +65,24 @@ std::optional<double> clockStartFrom(const Arguments& parsed) {
   throw UsageError("--clock-start takes milliseconds since 1970, not \"" + *text + "\"");
 }
 
+struct PixelWrapper {
+  std::string url;
+  std::string parameter;
+};
+
+std::optional<PixelWrapper> pixelWrapperFrom(const Arguments& parsed) {
+  const auto values = parsed.values(kPixelWrapperOption);
+  if (values.empty()) return std::nullopt;
+  if (values[0].find("://") == std::string::npos) {
+    throw UsageError(std::string(kPixelWrapperOption) + " takes a URL with a scheme, not \"" +
+                     values[0] + "\"");
+  }
+  if (values[1].empty()) {
+    throw UsageError(std::string(kPixelWrapperOption) + " needs a non-empty query parameter");
+  }
+  return PixelWrapper{values[0], values[1]};
+}
+
 std::string bundleFrom(const Arguments& parsed) {
   const auto dir = parsed.value("--bundle");
   if (!dir) return std::string();  // no bundle: no default containers
@@ -87,6 +108,8 @@ int runWithContainerId(const Arguments& parsed) {
   const auto server = containerServerFrom(parsed, mode);
   const auto clockStart = clockStartFrom(parsed);
   const std::string bundle = bundleFrom(parsed);
+  const auto endpoints = collectorEndpointsFrom(parsed);
+  const auto pixelWrapper = pixelWrapperFrom(parsed);
   applyContainerLogLevel(parsed.value("--log-level"));
   options.tagHandlers = parsed.values("--tag-handler");
   for (const std::string& option : parsed.values("--macro-handler")) {
@@ -113,10 +136,15 @@ int runWithContainerId(const Arguments& parsed) {
     realTime->install(*platform);
   }
   Platform::setCurrent(platform);
+  // Read by the analytics facade when it is made, which the first "_qr" tag or dispatch does.
+  if (endpoints) PLUCollectorEndpoints::setShared(*endpoints);
 
   const auto manager = MOXManager::instance();
   manager->setRefreshMode(mode);
   if (server) manager->setVeskServerAddress(*server);
+  // After the manager, which gives the pixel dispatcher its network.
+  if (pixelWrapper)
+    MOXDispatcher::instance()->setWrapper(pixelWrapper->url, pixelWrapper->parameter);
 
   LineSink out(std::cout);
   ManagerSteps steps(manager, std::move(options), out, simulated ? &*simulated : nullptr);
@@ -126,6 +154,11 @@ int runWithContainerId(const Arguments& parsed) {
   while (reader.next(line)) steps.run(line);
 
   int status = kExitSuccess;
+  if (realTime && !steps.waitForDispatches(kStartedWorkTimeout)) {
+    std::cerr << "loomset run: a dispatch did not complete within " << kStartedWorkTimeout.count()
+              << " seconds\n";
+    status = kExitInvalid;
+  }
   if (realTime && !realTime->waitUntilStartedWorkEnded(kStartedWorkTimeout)) {
     std::cerr << "loomset run: work the run started did not end within "
               << kStartedWorkTimeout.count() << " seconds\n";

@@ -7,8 +7,11 @@
 namespace loomset::tools {
 
 // The options `loomset run` knows in this mode and not in the CONTAINER one.
-inline constexpr const char* kManagerRunOptions[] = {"--container-id", "--container-server",
-                                                     "--bundle", "--refresh-mode", "--clock-start"};
+inline constexpr const char* kManagerRunOptions[] = {
+    "--container-id", "--container-server", "--bundle",         "--refresh-mode",
+    "--clock-start",  "--collector-secure", "--collector-plain"};
+// Takes two values: the wrapper URL and its query parameter.
+inline constexpr const char* kPixelWrapperOption = "--pixel-wrapper";
 
 // `parsed` holds --container-id. Throws UsageError for options this mode cannot use.
 int runWithContainerId(const Arguments& parsed);

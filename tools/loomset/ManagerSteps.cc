@@ -69,11 +69,12 @@ void ManagerSteps::dispatch(const JsonLine& line, const Json& step) {
   if (step.contains("close")) return refreshOrClose(line, step, "close");
   if (step.contains("preview")) return preview(line, step);
   if (step.contains("advance")) return advance(line, step);
+  if (step.contains("dispatch")) return dispatchStep(line, step);
   if (step.contains("wait")) return wait(line, step);
   report_.invalid(line,
                   "unknown step (expected \"push\", \"get\", \"dl\", \"clear\", \"open\", "
-                  "\"opener\", \"state\", \"refresh\", \"close\", \"preview\", \"advance\" or "
-                  "\"wait\")");
+                  "\"opener\", \"state\", \"refresh\", \"close\", \"preview\", \"advance\", "
+                  "\"dispatch\" or \"wait\")");
 }
 
 std::optional<std::string> ManagerSteps::containerIdOf(const JsonLine& line, const Json& step,
@@ -281,6 +282,21 @@ void ManagerSteps::advance(const JsonLine& line, const Json& step) {
     return;
   }
   simulated_->advance(millis);
+}
+
+void ManagerSteps::dispatchStep(const JsonLine& line, const Json& step) {
+  if (!report_.onlyMembers(line, step, {"dispatch"})) return;
+  if (step.at("dispatch") != true) return report_.invalid(line, "\"dispatch\" takes true");
+  // On simulated time the handler runs while the step settles, so its line comes before the
+  // next step's; on real time it comes when the dispatchers answer.
+  pending_->started();
+  manager_->dispatchWithCompletionHandler(
+      [out = &out_, pending = pending_](PLUDispatchOutcome outcome) {
+        Json result = Json::object();
+        result["dispatch"] = static_cast<int>(outcome);
+        out->write(result);
+        pending->finished();
+      });
 }
 
 void ManagerSteps::wait(const JsonLine& line, const Json& step) {

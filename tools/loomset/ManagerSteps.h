@@ -10,6 +10,7 @@
 // Threads: used from the run's thread.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <utility>
@@ -19,6 +20,7 @@
 #include "loomset/MOXManager.h"
 #include "tools/loomset/JsonLines.h"
 #include "tools/loomset/LineSink.h"
+#include "tools/loomset/PendingDispatches.h"
 #include "tools/loomset/SimulatedTime.h"
 #include "tools/loomset/StepReporter.h"
 
@@ -41,6 +43,9 @@ class ManagerSteps {
   // Before the first step: lets the library settle on simulated time.
   void start();
   void run(const JsonLine& line);
+  // On real time, after the last step: waits for the dispatches the steps started; false when
+  // some did not complete within `timeout`.
+  bool waitForDispatches(std::chrono::seconds timeout) { return pending_->waitForAll(timeout); }
   // After the last step: closes the containers the run opened, so that nothing is fetched while
   // the process ends.
   void closeAll();
@@ -68,6 +73,7 @@ class ManagerSteps {
   void refreshOrClose(const JsonLine& line, const Json& step, const char* kind);
   void preview(const JsonLine& line, const Json& step);
   void advance(const JsonLine& line, const Json& step);
+  void dispatchStep(const JsonLine& line, const Json& step);
   void wait(const JsonLine& line, const Json& step);
 
   const std::shared_ptr<MOXManager> manager_;
@@ -77,6 +83,8 @@ class ManagerSteps {
   SimulatedTime* const simulated_;
   std::vector<PendingOpener> pendingOpeners_;
   std::vector<std::string> opened_;
+  // Shared with the completion handlers, which may run after the steps have gone.
+  const std::shared_ptr<PendingDispatches> pending_ = std::make_shared<PendingDispatches>();
 };
 
 }  // namespace loomset::tools

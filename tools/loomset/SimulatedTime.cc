@@ -1,6 +1,7 @@
 #include "tools/loomset/SimulatedTime.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <mutex>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "Library/Util/platform/TimerMath.h"
+#include "loomset/platform/ReachabilityWatcher.h"
 
 namespace loomset::tools {
 namespace {
@@ -53,6 +55,26 @@ class SeededRandomSource final : public RandomSource {
   std::mt19937_64 engine_{20011};
 };
 
+// Every host reachable, from the start and for good: a run talks to servers on this machine, and
+// the answer must not depend on the machine's routes or name service.
+class AlwaysReachable final : public MOXReachabilityWatcher {
+ public:
+  explicit AlwaysReachable(std::shared_ptr<EventLoop> loop) : loop_(std::move(loop)) {}
+  bool start(FlagsCallback callback) override {
+    loop_->post([callback = std::move(callback), stopped = stopped_] {
+      if (callback && !stopped->load()) {
+        callback(kMOXReachabilityFlagReachable | kMOXReachabilityFlagIsDirect);
+      }
+    });
+    return true;
+  }
+  void stop() override { stopped_->store(true); }
+
+ private:
+  const std::shared_ptr<EventLoop> loop_;
+  const std::shared_ptr<std::atomic<bool>> stopped_ = std::make_shared<std::atomic<bool>>(false);
+};
+
 }  // namespace
 
 SimulatedTime::SimulatedTime(double startMillis)
@@ -60,6 +82,7 @@ SimulatedTime::SimulatedTime(double startMillis)
       mainLoop_(std::make_shared<ManualEventLoop>(clock_, "loomset-main")),
       backgroundLoop_(std::make_shared<ManualEventLoop>(clock_, "loomset-background")),
       workerLoop_(std::make_shared<ManualEventLoop>(clock_, "MOXThread")),
+      analyticsLoop_(std::make_shared<ManualEventLoop>(clock_, "PLUThread")),
       http_(std::make_shared<CountingHttpClient>(Platform::current()->http,
                                                  CountingHttpClient::Delivery::kHeld)) {}
 
@@ -69,12 +92,17 @@ void SimulatedTime::install(Platform& platform) const {
   platform.mainLoop = mainLoop_;
   platform.background = std::make_shared<LoopExecutor>(backgroundLoop_);
   platform.containerWorker = workerLoop_;
+  platform.analyticsWorker = analyticsLoop_;
   platform.http = http_;
+  platform.reachability = [](const std::string&, std::shared_ptr<EventLoop> deliveryLoop) {
+    return std::make_unique<AlwaysReachable>(std::move(deliveryLoop));
+  };
 }
 
 bool SimulatedTime::runReady() {
   std::size_t ran = 0;
-  for (const auto& loop : {mainLoop_, backgroundLoop_, workerLoop_}) ran += loop->runUntilIdle();
+  for (const auto& loop : {mainLoop_, backgroundLoop_, workerLoop_, analyticsLoop_})
+    ran += loop->runUntilIdle();
   return ran > 0;
 }
 
@@ -89,7 +117,7 @@ void SimulatedTime::settle() {
 
 std::optional<std::chrono::steady_clock::time_point> SimulatedTime::nextDue() const {
   std::optional<std::chrono::steady_clock::time_point> earliest;
-  for (const auto& loop : {mainLoop_, backgroundLoop_, workerLoop_}) {
+  for (const auto& loop : {mainLoop_, backgroundLoop_, workerLoop_, analyticsLoop_}) {
     const auto due = loop->nextDue();
     if (due && (!earliest || *due < *earliest)) earliest = due;
   }

@@ -1,8 +1,9 @@
 // The library on simulated time, driven from one thread: a clock that stands still until the run
-// moves it, the main loop, the background executor and the container half's worker loop as
-// manual loops run by `settle`, randomness from a fixed seed, and HTTP answers held until the
-// library is otherwise idle (CountingHttpClient). With the same steps, servers and files, every
-// run does the same things in the same order.
+// moves it, the main loop, the background executor and the worker loops of both halves (the
+// container half's "MOXThread", where the pixel dispatcher and its store run, and the analytics
+// half's) as manual loops run by `settle`, randomness from a fixed seed, every host reachable, and
+// HTTP answers held until the library is otherwise idle (CountingHttpClient). With the same steps,
+// servers and files, every run does the same things in the same order.
 //
 // Idle means: no block ready on any loop, no timer due at or before the simulated now, and no
 // request in flight. Saved-copy loads and saves and data-layer store operations run as blocks on
@@ -27,8 +28,8 @@ class SimulatedTime {
  public:
   explicit SimulatedTime(double startMillis);
 
-  // Puts the clock, the main loop, the background executor and the random source into the
-  // bundle, and installs the worker loop and the HTTP client for the process.
+  // Puts the clock, the main loop, the background executor, the random source, both worker loops
+  // and the HTTP client into the bundle.
   void install(Platform& platform) const;
   // Runs everything that is ready, and lets HTTP answers in, until the library is idle.
   void settle();
@@ -45,6 +46,7 @@ class SimulatedTime {
   const std::shared_ptr<ManualEventLoop> mainLoop_;
   const std::shared_ptr<ManualEventLoop> backgroundLoop_;
   const std::shared_ptr<ManualEventLoop> workerLoop_;
+  const std::shared_ptr<ManualEventLoop> analyticsLoop_;
   const std::shared_ptr<CountingHttpClient> http_;
 };
 

@@ -37,7 +37,7 @@ bool writeAtomically(const std::string& path, const std::string& bytes, std::str
 }  // namespace
 
 int compileMain(const std::vector<std::string>& args) {
-  const Arguments parsed = Arguments::parse(args, OptionSpec{{"-o"}, {}, {}});
+  const Arguments parsed = Arguments::parse(args, OptionSpec{{"-o"}, {}, {}, {}});
   if (parsed.positionals().size() != 1) throw UsageError("expected exactly one SOURCE");
   const auto output = parsed.value("-o");
   if (!output || output->empty()) throw UsageError("missing -o OUT");

@@ -14,7 +14,7 @@
 namespace loomset::tools {
 
 int inspectMain(const std::vector<std::string>& args) {
-  const Arguments parsed = Arguments::parse(args, OptionSpec{{"--as"}, {}, {}});
+  const Arguments parsed = Arguments::parse(args, OptionSpec{{"--as"}, {}, {}, {}});
   if (parsed.positionals().size() != 1) throw UsageError("expected exactly one FILE");
   const std::string& file = parsed.positionals()[0];
   MessageKind kind = MessageKind::Resource;

@@ -87,6 +87,10 @@ int runContainerFile(const Arguments& parsed) {
       throw UsageError(std::string(option) + " goes with --container-id, not with a CONTAINER");
     }
   }
+  if (!parsed.values(kPixelWrapperOption).empty()) {
+    throw UsageError(std::string(kPixelWrapperOption) +
+                     " goes with --container-id, not with a CONTAINER");
+  }
   if (parsed.positionals().size() != 1) {
     throw UsageError("expected exactly one CONTAINER (or --container-id ID)");
   }
@@ -157,8 +161,8 @@ int runMain(const std::vector<std::string>& args) {
   std::set<std::string> withValue{"--as",        "--steps",   "--tag-handler", "--macro-handler",
                                   "--log-level", "--data-dir"};
   withValue.insert(std::begin(kManagerRunOptions), std::end(kManagerRunOptions));
-  const Arguments parsed =
-      Arguments::parse(args, OptionSpec{withValue, {}, {"--tag-handler", "--macro-handler"}});
+  const Arguments parsed = Arguments::parse(
+      args, OptionSpec{withValue, {}, {"--tag-handler", "--macro-handler"}, {kPixelWrapperOption}});
   if (parsed.value("--container-id")) return runWithContainerId(parsed);
   return runContainerFile(parsed);
 }

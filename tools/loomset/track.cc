@@ -28,7 +28,9 @@
 #include "loomset/PLUTracker.h"
 #include "loomset/platform/Platform.h"
 #include "tools/loomset/Arguments.h"
+#include "tools/loomset/CollectorOptions.h"
 #include "tools/loomset/JsonLines.h"
+#include "tools/loomset/PendingDispatches.h"
 #include "tools/loomset/Subcommand.h"
 #include "tools/loomset/TrackHits.h"
 
@@ -98,29 +100,6 @@ class SharedWriter {
  private:
   std::mutex mu_;
   JsonLinesWriter writer_;
-};
-
-// Counts the dispatches whose completion has not arrived yet.
-class PendingDispatches {
- public:
-  void started() {
-    std::lock_guard<std::mutex> lock(mu_);
-    ++pending_;
-  }
-  void finished() {
-    std::lock_guard<std::mutex> lock(mu_);
-    --pending_;
-    changed_.notify_all();
-  }
-  bool waitForAll(std::chrono::seconds timeout) {
-    std::unique_lock<std::mutex> lock(mu_);
-    return changed_.wait_for(lock, timeout, [this] { return pending_ == 0; });
-  }
-
- private:
-  std::mutex mu_;
-  std::condition_variable changed_;
-  int pending_ = 0;
 };
 
 class TrackRunner {
@@ -314,25 +293,6 @@ class TrackRunner {
   std::map<std::string, std::shared_ptr<PLUTracker>> trackers_;
 };
 
-// Each collector option names the other host too when given alone, so that hits of a run that
-// names one collector never go to the default hosts.
-PLUCollectorEndpoints endpointsFrom(const Arguments& parsed) {
-  PLUCollectorEndpoints endpoints;
-  const auto secure = parsed.value("--collector-secure");
-  const auto plain = parsed.value("--collector-plain");
-  for (const auto* url : {&secure, &plain}) {
-    if (*url && url->value().find("://") == std::string::npos) {
-      throw UsageError("a collector URL needs a scheme, host and port, not \"" + url->value() +
-                       "\"");
-    }
-  }
-  if (secure || plain) {
-    endpoints.secureBaseUrl = secure ? *secure : *plain;
-    endpoints.plainBaseUrl = plain ? *plain : *secure;
-  }
-  return endpoints;
-}
-
 double dispatchIntervalFrom(const Arguments& parsed) {
   const auto text = parsed.value("--dispatch-interval");
   if (!text) return 0;
@@ -352,11 +312,13 @@ int trackMain(const std::vector<std::string>& args) {
       Arguments::parse(args, OptionSpec{{"--steps", "--collector-secure", "--collector-plain",
                                          "--data-dir", "--dispatch-interval", "--log-level"},
                                         {"--dry-run"},
+                                        {},
                                         {}});
   if (!parsed.positionals().empty()) {
     throw UsageError("unexpected argument \"" + parsed.positionals()[0] + "\"");
   }
-  const PLUCollectorEndpoints endpoints = endpointsFrom(parsed);
+  const PLUCollectorEndpoints endpoints =
+      collectorEndpointsFrom(parsed).value_or(PLUCollectorEndpoints());
   const double interval = dispatchIntervalFrom(parsed);
   std::optional<std::uint32_t> level;
   if (const auto name = parsed.value("--log-level")) {
