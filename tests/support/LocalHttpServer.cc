@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
@@ -322,15 +323,22 @@ std::size_t LocalHttpServer::acceptedConnections() const {
 }
 
 int LocalHttpServer::unusedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);  // bound but never listening: connections to it are refused
-  return ntohs(address.sin_port);
+  // A low port that nothing listens on. A port the kernel hands out for binding to port 0 (as
+  // the test servers do) would not do: another test process could be given it a moment later
+  // and would then receive what this test sends "nowhere". Ports below the ephemeral range are
+  // never handed out that way.
+  for (int port : {1, 3, 9, 13, 19, 37, 79, 101}) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    const int connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    const int error = errno;
+    ::close(fd);
+    if (connected != 0 && error == ECONNREFUSED) return port;
+  }
+  std::abort();  // every candidate is served on this machine: the tests cannot run here
 }
 
 void LocalHttpServer::acceptLoop() {

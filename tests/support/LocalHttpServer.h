@@ -97,7 +97,7 @@ class LocalHttpServer {
   void releaseHeldResponses();
   std::size_t acceptedConnections() const;
 
-  // A loopback port that nothing listens on at the moment of the call.
+  // A loopback port that nothing listens on and that no test server can be given.
   static int unusedPort();
 
  private:
