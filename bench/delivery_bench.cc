@@ -6,11 +6,13 @@
 #include <benchmark/benchmark.h>
 
 #include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 
 #include "loomset/MOXContainer.h"
@@ -56,8 +58,12 @@ constexpr char kContainerSource[] = R"({
 class DeliveryPlatform {
  public:
   DeliveryPlatform() {
-    root_ = std::filesystem::temp_directory_path() / "loomset-delivery-bench";
-    std::filesystem::remove_all(root_);
+    // A folder of its own: the library's workers of an earlier benchmark in this process may
+    // still be writing into theirs.
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "loomset-delivery-bench-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot make a scratch folder");
+    root_ = pattern;
     const auto folder = root_ / "Library/Application Support/Orvex/Loomset";
     std::filesystem::create_directories(folder);
     auto platform = Platform::systemDefault();
