@@ -93,12 +93,18 @@ bool PLUSqlStore::ensureOpenDatabase() {
     // The file went away underneath the connection: start over with a new one.
     closeDatabase();
   }
-  if (openAndValidateDatabase()) return true;
+  bool damaged = false;
+  if (openAndValidateDatabase(&damaged)) return true;
+  // Busy is not damaged: a file another connection holds is kept, with everything in it.
+  if (!damaged) return false;
   if (!closeAndDeleteDatabase()) return false;
   return openAndValidateDatabase();
 }
 
-bool PLUSqlStore::openAndValidateDatabase() {
+bool PLUSqlStore::openAndValidateDatabase(bool* damaged) {
+  bool ignored = false;
+  if (!damaged) damaged = &ignored;
+  *damaged = false;
   if (database_.isOpen()) closeDatabase();
   if (fileSystem_->exists(databasePath_)) {
     std::string error;
@@ -118,16 +124,24 @@ bool PLUSqlStore::openAndValidateDatabase() {
     PLU_LOG_ERROR("Failed to open database");
     return false;
   }
+  // Another connection may hold the file for a moment: wait for it as the hit store does.
+  database_.setBusyTimeout(5000);
+  const auto isDamage = [](int code) { return code == SQLITE_CORRUPT || code == SQLITE_NOTADB; };
   SqliteStatus status;
   SqliteStatement check = database_.prepare("PRAGMA quick_check", &status);
   if (!status.ok()) {
     PLU_LOG_ERROR("Failed to construct 'quick check' sql statement");
+    *damaged = isDamage(status.code());
     closeDatabase();
     return false;
   }
   bool valid = false;
-  if (check.step().isRow() && check.columnCount() == 1) {
+  const SqliteStatus stepped = check.step();
+  if (stepped.isRow() && check.columnCount() == 1) {
     valid = !check.isNull(0) && check.columnText(0) == "ok";
+    *damaged = !valid;
+  } else {
+    *damaged = isDamage(stepped.code());
   }
   check.finalize();
   if (!valid) {

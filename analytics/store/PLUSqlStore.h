@@ -60,10 +60,12 @@ class PLUSqlStore {
   // The open connection, or null.
   sqlite3* database() const { return database_.handle(); }
 
-  // True with an open, valid connection afterwards. A file that fails validation is deleted and
-  // created anew once.
+  // True with an open, valid connection afterwards. A damaged file (its quick check finds faults,
+  // or it is not a database) is deleted and created anew once; a file that is only busy or cannot
+  // be opened now is kept for a later attempt.
   bool ensureOpenDatabase();
-  bool openAndValidateDatabase();
+  // `damaged`, when given, tells whether a failure found the file damaged.
+  bool openAndValidateDatabase(bool* damaged = nullptr);
   void closeDatabase();
   bool closeAndDeleteDatabase();
 

@@ -221,10 +221,8 @@ std::int64_t rowCount(const std::string& path, const char* table) {
   return count;
 }
 
-// Disabled: the SQL store still takes a quick check that finds the file busy for damage and
-// deletes the file (the properties database then restarts its hit numbers at 0). Enable it with
-// the fix that keeps busy files.
-TEST(PLUDiskFaultTrialLock, DISABLED_APropertiesDatabaseLockedByAnotherProcessIsNeverDeleted) {
+// Busy is not damaged: the properties database held by another process is kept.
+TEST(PLUDiskFaultTrialLock, APropertiesDatabaseLockedByAnotherProcessIsNeverDeleted) {
   testing::TempDir dir;
   const std::string path = dir.file("kestrel-aux-v4.sql");
   {
