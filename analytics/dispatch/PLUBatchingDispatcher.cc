@@ -9,6 +9,7 @@
 #include "analytics/dispatch/PLUHitRequest.h"
 #include "analytics/dispatch/PLUPayload.h"
 #include "analytics/dispatch/PLUURLConnection.h"
+#include "analytics/model/PLUSampling.h"
 #include "analytics/store/PLUAnalyticsPropertiesStore.h"
 #include "analytics/store/PLUError.h"
 #include "loomset/PLUFields.h"
@@ -124,8 +125,10 @@ void PLUBatchingDispatcher::queueModel(PLUTrackerModel model) {
   });
 }
 
+// Ready-made hits are sampled as the tracker's are ("&sf" and the client id decide).
 void PLUBatchingDispatcher::queueDispatch(PLUHitMap hit) {
   if (optOut()) return;
+  if (PLUSampling::shouldSampleOut(hit)) return;
   auto shared = std::make_shared<PLUHitMap>(std::move(hit));
   onWorker(
       [shared](PLUBatchingDispatcher& self) { self.queueDispatchOnWorker(std::move(*shared)); });

@@ -17,6 +17,20 @@ using testing::LocalHttpServer;
 using testing::PLUCollector;
 using testing::PLUDispatcherHarness;
 
+// Hits handed over ready-made are sampled as the tracker's are: a rate of 0 keeps none of them,
+// 100 keeps all.
+TEST(PLUDispatcherCollector, HitsQueuedReadyMadeAreSampledAsSentOnesAre) {
+  PLUDispatcherHarness h;
+  PLUHitMap sampledOut = PLUDispatcherHarness::eventHit("none");
+  sampledOut["&sf"] = "0";
+  h.queue(sampledOut);
+  EXPECT_EQ(h.storedHits(), 0);
+  PLUHitMap kept = PLUDispatcherHarness::eventHit("all");
+  kept["&sf"] = "100";
+  h.queue(kept);
+  EXPECT_EQ(h.storedHits(), 1);
+}
+
 TEST(PLUDispatcherCollector, OneSmallHitIsAGetToCollect) {
   PLUDispatcherHarness h;
   h.queue(PLUDispatcherHarness::eventHit("first"));
