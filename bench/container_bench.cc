@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Library/Util/platform/PosixFileSystem.h"
+#include "SavedCopyApplied.h"
 #include "datalayer/MOXDataLayerPersistentStoreImpl.h"
 #include "loomset/MOXContainer.h"
 #include "loomset/MOXDataLayer.h"
@@ -144,41 +145,11 @@ class SavedCopyPlatform {
   std::filesystem::path root_;
 };
 
-// Signals when the saved copy has been applied.
-class SavedCopyApplied : public MOXContainerCallback {
- public:
-  void containerRefreshBegin(const std::shared_ptr<MOXContainer>&,
-                             MOXContainerCallbackRefreshType) override {}
-  void containerRefreshSuccess(const std::shared_ptr<MOXContainer>&,
-                               MOXContainerCallbackRefreshType type) override {
-    if (type == kMOXContainerCallbackRefreshTypeSaved) finish();
-  }
-  void containerRefreshFailure(const std::shared_ptr<MOXContainer>&,
-                               MOXContainerCallbackRefreshFailure,
-                               MOXContainerCallbackRefreshType) override {
-    finish();
-  }
-  void wait() {
-    std::unique_lock<std::mutex> lock(mu_);
-    done_.wait(lock, [this] { return finished_; });
-  }
-
- private:
-  void finish() {
-    std::lock_guard<std::mutex> lock(mu_);
-    finished_ = true;
-    done_.notify_all();
-  }
-  std::mutex mu_;
-  std::condition_variable done_;
-  bool finished_ = false;
-};
-
 void BM_OpenFromSavedCopyToFirstGetter(benchmark::State& state) {
   const SavedCopyPlatform platform;
   for (auto _ : state) {
     const auto manager = MOXManager::createWithSameInstance(false);
-    const auto applied = std::make_shared<SavedCopyApplied>();
+    const auto applied = std::make_shared<bench::SavedCopyApplied>();
     const auto container = manager->openContainerById(kId, applied);
     applied->wait();
     const std::string value = container->stringForKey("m499");
@@ -195,7 +166,7 @@ BENCHMARK(BM_OpenFromSavedCopyToFirstGetter)->Unit(benchmark::kMillisecond)->Use
 void BM_StringForKeyOfACachedMacro(benchmark::State& state) {
   const SavedCopyPlatform platform;
   const auto manager = MOXManager::createWithSameInstance(false);
-  const auto applied = std::make_shared<SavedCopyApplied>();
+  const auto applied = std::make_shared<bench::SavedCopyApplied>();
   const auto container = manager->openContainerById(kId, applied);
   applied->wait();
   const std::string key = "m250";

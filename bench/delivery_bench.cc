@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "SavedCopyApplied.h"
 #include "loomset/MOXContainer.h"
 #include "loomset/MOXDataLayer.h"
 #include "loomset/MOXLog.h"
@@ -94,40 +95,10 @@ class DeliveryPlatform {
   std::filesystem::path root_;
 };
 
-// Signals when the saved copy has been applied.
-class SavedCopyApplied : public MOXContainerCallback {
- public:
-  void containerRefreshBegin(const std::shared_ptr<MOXContainer>&,
-                             MOXContainerCallbackRefreshType) override {}
-  void containerRefreshSuccess(const std::shared_ptr<MOXContainer>&,
-                               MOXContainerCallbackRefreshType type) override {
-    if (type == kMOXContainerCallbackRefreshTypeSaved) finish();
-  }
-  void containerRefreshFailure(const std::shared_ptr<MOXContainer>&,
-                               MOXContainerCallbackRefreshFailure,
-                               MOXContainerCallbackRefreshType) override {
-    finish();
-  }
-  void wait() {
-    std::unique_lock<std::mutex> lock(mu_);
-    done_.wait(lock, [this] { return finished_; });
-  }
-
- private:
-  void finish() {
-    std::lock_guard<std::mutex> lock(mu_);
-    finished_ = true;
-    done_.notify_all();
-  }
-  std::mutex mu_;
-  std::condition_variable done_;
-  bool finished_ = false;
-};
-
 void BM_PushToPassThroughHitTaken(benchmark::State& state) {
   const DeliveryPlatform platform;
   const auto manager = MOXManager::createWithSameInstance(false);
-  const auto applied = std::make_shared<SavedCopyApplied>();
+  const auto applied = std::make_shared<bench::SavedCopyApplied>();
   const auto container = manager->openContainerById(kId, applied);
   applied->wait();
   const auto event = dict({{"event", str("screen_view")}});

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <iostream>
 #include <optional>
@@ -77,12 +78,14 @@ void useCollectorOf(const std::string& server) {
   PLUCollectorEndpoints::setShared(endpoints);
 }
 
-int dispatchTagHits(const std::string& server) {
-  const auto manager = MOXManager::instance();
-  std::cout << "\nDispatching through the manager:";
+namespace {
+
+// Dispatches again and again until a dispatch sends nothing, printing each outcome.
+void dispatchUntilNothingIsSent(
+    const std::function<void(const std::function<void(PLUDispatchOutcome)>&)>& dispatch) {
   for (;;) {
     std::promise<PLUDispatchOutcome> done;
-    manager->dispatchWithCompletionHandler([&done](PLUDispatchOutcome o) { done.set_value(o); });
+    dispatch([&done](PLUDispatchOutcome o) { done.set_value(o); });
     const PLUDispatchOutcome outcome = done.get_future().get();
     std::cout << " "
               << (outcome == kPLUDispatchSent ? "sent"
@@ -90,6 +93,16 @@ int dispatchTagHits(const std::string& server) {
                                               : "failed");
     if (outcome != kPLUDispatchSent) break;
   }
+}
+
+}  // namespace
+
+int dispatchTagHits(const std::string& server) {
+  const auto manager = MOXManager::instance();
+  std::cout << "\nDispatching through the manager:";
+  dispatchUntilNothingIsSent([&manager](const std::function<void(PLUDispatchOutcome)>& handler) {
+    manager->dispatchWithCompletionHandler(handler);
+  });
   // Everything received so far came from the container's tags; clear it for the shop's own hits.
   const auto received = httpGet(server + "/hits?min=6&timeout=10000&clear=1");
   if (!received || received->first != 200) return std::cerr << "\nshop: cannot read /hits\n", 1;
@@ -136,16 +149,9 @@ int sendShopHits(const std::string& server) {
                     .build());
 
   std::cout << "\nSent 5 hits as client " << plu->clientId() << "; dispatching:";
-  for (;;) {
-    std::promise<PLUDispatchOutcome> done;
-    plu->dispatchWithCompletionHandler([&done](PLUDispatchOutcome o) { done.set_value(o); });
-    const PLUDispatchOutcome outcome = done.get_future().get();
-    std::cout << " "
-              << (outcome == kPLUDispatchSent ? "sent"
-                  : outcome == 0              ? "nothing more"
-                                              : "failed");
-    if (outcome != kPLUDispatchSent) break;
-  }
+  dispatchUntilNothingIsSent([&plu](const std::function<void(PLUDispatchOutcome)>& handler) {
+    plu->dispatchWithCompletionHandler(handler);
+  });
 
   const auto received = httpGet(server + "/hits?min=5&timeout=10000");
   if (!received || received->first != 200) {
