@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "SilentReachability.h"
 #include "analytics/dispatch/PLUBatchingDispatcher.h"
 #include "analytics/dispatch/PLUHitRequest.h"
 #include "analytics/dispatch/PLUPayload.h"
@@ -58,22 +59,6 @@ std::shared_ptr<Platform> benchPlatform(const std::string& root) {
   return platform;
 }
 
-// A watch that never reports: the collector counts as reachable.
-PLUReachabilityApi silentReachabilityWatch() {
-  struct Watch final : PLUReachabilityHandle {};
-  PLUReachabilityApi api;
-  api.createWithName = [](const std::string&) { return std::make_shared<Watch>(); };
-  api.setCallback = [](const PLUReachabilityApi::Handle&, PLUReachabilityApi::Callback) {
-    return true;
-  };
-  api.scheduleWithRunLoop = [](const PLUReachabilityApi::Handle&,
-                               const std::shared_ptr<EventLoop>&) { return true; };
-  api.unscheduleFromRunLoop = [](const PLUReachabilityApi::Handle&,
-                                 const std::shared_ptr<EventLoop>&) { return true; };
-  api.release = [](const PLUReachabilityApi::Handle&) {};
-  return api;
-}
-
 struct Fixture {
   BenchDataRoot root;
   std::shared_ptr<Platform> platform = benchPlatform(root.path());
@@ -95,7 +80,7 @@ struct Fixture {
     options.context.platform = platform;
     options.context.hitStore = store;
     options.context.endpoints = endpoints;
-    options.reachabilityApi = silentReachabilityWatch();
+    options.reachabilityApi = bench::silentReachabilityWatch();
     auto dispatcher = PLUBatchingDispatcher::create(std::move(options));
     dispatcher->setDispatchInterval(0);  // measured dispatches only
     return dispatcher;

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "ProcessStatus.h"
+#include "SilentReachability.h"
 #include "analytics/dispatch/PLUBatchingDispatcher.h"
 #include "analytics/model/PLUModelEnvironment.h"
 #include "analytics/model/PLUTrackerModel.h"
@@ -43,21 +44,6 @@ class DataRoot {
   std::string path_;
 };
 
-PLUReachabilityApi silentReachabilityWatch() {
-  struct Watch final : PLUReachabilityHandle {};
-  PLUReachabilityApi api;
-  api.createWithName = [](const std::string&) { return std::make_shared<Watch>(); };
-  api.setCallback = [](const PLUReachabilityApi::Handle&, PLUReachabilityApi::Callback) {
-    return true;
-  };
-  api.scheduleWithRunLoop = [](const PLUReachabilityApi::Handle&,
-                               const std::shared_ptr<EventLoop>&) { return true; };
-  api.unscheduleFromRunLoop = [](const PLUReachabilityApi::Handle&,
-                                 const std::shared_ptr<EventLoop>&) { return true; };
-  api.release = [](const PLUReachabilityApi::Handle&) {};
-  return api;
-}
-
 struct Analytics {
   DataRoot root;
   std::shared_ptr<Platform> platform;
@@ -75,7 +61,7 @@ struct Analytics {
     options.context.platform = platform;
     options.context.hitStore = store;
     options.context.endpoints = endpoints;
-    options.reachabilityApi = silentReachabilityWatch();
+    options.reachabilityApi = bench::silentReachabilityWatch();
     dispatcher = PLUBatchingDispatcher::create(std::move(options));
     dispatcher->setDispatchInterval(0);
   }
