@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <string>
 #include <utility>
 
 #include "loomset/platform/Platform.h"
@@ -12,7 +13,8 @@ namespace {
 constexpr char kCreateTable[] =
     "CREATE TABLE IF NOT EXISTS MOXHit ("
     "id INTEGER PRIMARY KEY AUTOINCREMENT, dispatchURL TEXT, timestamp REAL, dispatchTime REAL, "
-    "retryCount INTEGER NOT NULL DEFAULT 0, lastDispatchTime REAL);"
+    "retryCount INTEGER NOT NULL DEFAULT 0, lastDispatchTime REAL);";
+constexpr char kCreateIndexes[] =
     "CREATE INDEX IF NOT EXISTS MOXHit_dispatchTime ON MOXHit (dispatchTime);"
     "CREATE INDEX IF NOT EXISTS MOXHit_retryCount ON MOXHit (retryCount);"
     "CREATE INDEX IF NOT EXISTS MOXHit_timestamp ON MOXHit (timestamp);";
@@ -36,6 +38,15 @@ SqliteStatus prepareSchema(SqliteDatabase& db) {
   SqliteStatus status = db.execute("PRAGMA journal_mode=WAL");
   if (!status.ok()) return status;
   status = db.execute(kCreateTable);
+  if (!status.ok()) return status;
+  // A table without the columns every hit needs cannot take one: the file counts as damaged.
+  for (const char* column : {"id", "dispatchURL", "timestamp", "dispatchTime", "retryCount"}) {
+    if (!hasColumn(db, column, &status)) {
+      if (!status.ok()) return status;
+      return SqliteStatus(SQLITE_CORRUPT, std::string("the hit table has no column ") + column);
+    }
+  }
+  status = db.execute(kCreateIndexes);
   if (!status.ok()) return status;
   // A table of the previous schema has every column but the latest failure time.
   if (!hasColumn(db, kMOXLastDispatchTimeField, &status)) {
