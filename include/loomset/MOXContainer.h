@@ -140,8 +140,7 @@ class LOOMSET_EXPORT MOXContainer : public std::enable_shared_from_this<MOXConta
   std::shared_ptr<MOXRuntime> runtime() const;
 
  private:
-  friend class MOXContainerStatusObservers;
-class MOXDiskLoadCallback;
+  friend class MOXDiskLoadCallback;
   friend class MOXNetworkLoadCallback;
 
   MOXContainer(std::string containerId, const std::shared_ptr<MOXManager>& moxManager,
