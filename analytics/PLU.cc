@@ -126,7 +126,7 @@ std::shared_ptr<const PLUContext> makeContext(
     return facade ? PLUInternal::plu_defaultTracker(*facade) : nullptr;
   };
   context->reportDispatch = [weakObservers = std::weak_ptr<DeliveryObservers>(deliveryObservers),
-                              mainLoop = platform->mainLoop](const PLUDispatchReport& report) {
+                             mainLoop = platform->mainLoop](const PLUDispatchReport& report) {
     if (auto observers = weakObservers.lock()) observers->post(*mainLoop, report);
   };
   return context;

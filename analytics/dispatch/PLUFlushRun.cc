@@ -87,8 +87,8 @@ PLUFlushResult PLUFlushRun::wait() {
   while (!finished_) {
     const auto now = std::chrono::steady_clock::now();
     if (now >= realDeadline_ || deadlinePassed()) break;
-    changed_.waitFor(mu_, std::min<std::chrono::nanoseconds>(realDeadline_ - now,
-                                                            kClockPollInterval));
+    changed_.waitFor(mu_,
+                     std::min<std::chrono::nanoseconds>(realDeadline_ - now, kClockPollInterval));
   }
   std::shared_ptr<TimerHandle> timer = finishLocked(true);
   const PLUFlushResult result = result_;

@@ -41,7 +41,8 @@ struct LOOMSET_EXPORT MOXContainerStatus {
   MOXContainerSource source = kMOXContainerSourceDefault;
   // The last fetch that ended; its failure when it failed.
   MOXContainerFetchOutcome lastFetchOutcome = kMOXContainerFetchNone;
-  MOXContainerCallbackRefreshFailure lastFetchFailure = kMOXContainerCallbackRefreshFailureUnknownError;
+  MOXContainerCallbackRefreshFailure lastFetchFailure =
+      kMOXContainerCallbackRefreshFailureUnknownError;
   // When that fetch ended, in milliseconds since 1970 (the platform clock); 0 before any.
   double lastFetchTimeMillis = 0;
   // A fetch is under way.
