@@ -411,15 +411,16 @@ void PLU::removeDeliveryObserver(PLUObserverToken token) {
 }
 
 PLUFlushResult PLU::flush(double timeoutSeconds) {
-  auto run = std::make_shared<PLUFlushRun>(state_->platform->clock, timeoutSeconds);
+  // The worker cannot wait for its own requests: there a flush without time only saves and
+  // counts, inline.
+  const bool onWorker = state_->platform->analyticsWorker->isCurrent();
+  auto run = std::make_shared<PLUFlushRun>(state_->platform->clock, onWorker ? 0 : timeoutSeconds);
   // The container half's stores too, as on leaving the foreground.
   ExitSavers::saveAll();
   auto dispatcher = PLUInternal::dispatcher(*this);
   if (!dispatcher) return run->stop();
   dispatcher->flush(run);
-  // The worker cannot wait for itself: what it did inline is all there is.
-  if (state_->platform->analyticsWorker->isCurrent()) return run->stop();
-  return run->wait();
+  return onWorker ? run->stop() : run->wait();
 }
 
 }  // namespace loomset
