@@ -415,8 +415,9 @@ PLUFlushResult PLU::flush(double timeoutSeconds) {
   // counts, inline.
   const bool onWorker = state_->platform->analyticsWorker->isCurrent();
   auto run = std::make_shared<PLUFlushRun>(state_->platform->clock, onWorker ? 0 : timeoutSeconds);
-  // The container half's stores too, as on leaving the foreground.
-  ExitSavers::saveAll();
+  // The container half's stores too, as on leaving the foreground, but without waiting past the
+  // deadline for a store whose queue is held up (it then saves later, on its own).
+  ExitSavers::saveAllBefore(run->realDeadline());
   auto dispatcher = PLUInternal::dispatcher(*this);
   if (!dispatcher) return run->stop();
   dispatcher->flush(run);

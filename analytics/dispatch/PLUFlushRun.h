@@ -28,6 +28,8 @@ class PLUFlushRun {
   PLUFlushRun(std::shared_ptr<const Clock> clock, double timeoutSeconds);
 
   TimePoint deadline() const { return deadline_; }
+  // The same span on the real steady clock.
+  std::chrono::steady_clock::time_point realDeadline() const { return realDeadline_; }
   // The seconds left until the deadline on the platform clock (0 once it has passed).
   double secondsLeft() const;
   bool deadlinePassed() const { return secondsLeft() <= 0; }

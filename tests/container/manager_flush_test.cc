@@ -23,6 +23,8 @@ class ManagerFlushTest : public ::testing::Test {
  protected:
   ManagerFlushTest()
       : platform_([](Platform& p) {
+          // Store queues that run, as in an application (the data layer's saves go there).
+          p.background = std::make_shared<ThreadPoolExecutor>(1);
           p.reachability = [](const std::string&, std::shared_ptr<EventLoop>) {
             return std::unique_ptr<MOXReachabilityWatcher>();  // not watched: reachable
           };
@@ -49,14 +51,17 @@ class ManagerFlushTest : public ::testing::Test {
 };
 
 TEST_F(ManagerFlushTest, SendsTheAnalyticsHitsAndThePixelsOfBothHalves) {
+  // The manager installs the network the pixel dispatcher sends through; both halves' timers
+  // are off, so only the flush sends.
+  auto manager = MOXManager::instance();
+  manager->setDispatchInterval(0);
   auto pixels = MOXDispatcher::instance();
-  pixels->setDispatchInterval(0);
   for (int n = 1; n <= 3; ++n) pixels->sendHitToUrl(pixels_.url("/p?n=" + std::to_string(n)));
   auto tracker = PLU::sharedInstance()->trackerWithTrackingId("UA-MGR-1");
   tracker->send({{"&t", "event"}, {"&ec", "one"}});
   tracker->send({{"&t", "event"}, {"&ec", "two"}});
 
-  const MOXFlushResult result = MOXManager::instance()->flush(20);
+  const MOXFlushResult result = manager->flush(20);
   EXPECT_EQ(result.hitsSent, 2u);
   EXPECT_EQ(result.hitsLeft, 0);
   EXPECT_EQ(result.pixelsSent, 3u);
@@ -68,12 +73,13 @@ TEST_F(ManagerFlushTest, SendsTheAnalyticsHitsAndThePixelsOfBothHalves) {
 
 TEST_F(ManagerFlushTest, AFailingPixelEndsThePixelsWithThemKept) {
   pixels_.setResponse("/p", LocalHttpServer::Response::text(500, ""));
+  auto manager = MOXManager::instance();
+  manager->setDispatchInterval(0);
   auto pixels = MOXDispatcher::instance();
-  pixels->setDispatchInterval(0);
   pixels->sendHitToUrl(pixels_.url("/p?n=1"));
   pixels->sendHitToUrl(pixels_.url("/p?n=2"));
 
-  const MOXFlushResult result = MOXManager::instance()->flush(20);
+  const MOXFlushResult result = manager->flush(20);
   EXPECT_EQ(result.pixelsSent, 0u);
   EXPECT_EQ(result.pixelsLeft, 2);
   EXPECT_EQ(pixels_.requestCount(), 1u) << "no retry storm against a failing server";

@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "loomset/platform/Clock.h"
+#include "tools/devserver/Collector.h"
 
 namespace loomset::devserver {
 namespace {
