@@ -7,6 +7,7 @@
 
 #include "analytics/PLUInstanceControl.h"
 #include "analytics/PLUInternal.h"
+#include "container/MOXPixelNetworking.h"
 #include "loomset/MOXManager.h"
 #include "loomset/PLU.h"
 #include "support/PLUCollector.h"
@@ -35,6 +36,9 @@ class ManagerFlushTest : public ::testing::Test {
     PLUInstanceControl::resetSharedInstance();
     MOXDispatcher::clearInstance();
     MOXManager::clearManagerInstance();
+    // The library's own pixel network: an earlier test may have left a recording one installed.
+    MOXPixelNetwork::setDefaultFactory(
+        [] { return std::make_shared<MOXPixelNetworking>(MOXNetworking::create()); });
   }
   ~ManagerFlushTest() override {
     MOXManager::clearManagerInstance();
