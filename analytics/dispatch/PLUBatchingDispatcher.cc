@@ -558,9 +558,11 @@ void PLUBatchingDispatcher::endDispatch(PLUDispatchReport report, const ReportHa
 void PLUBatchingDispatcher::flush(std::shared_ptr<PLUFlushRun> run) {
   onWorker([run](PLUBatchingDispatcher& self) {
     self.saveQueuedHits();
-    // The store may hold hits the has-hits flag does not know of yet (an earlier run's).
-    self.setHasHits(self.store_->hitCount(nullptr) != 0);
-    run->setHitsLeft(self.store_->hitCount(nullptr));
+    // The store may hold hits the has-hits flag does not know of yet (an earlier run's); a count
+    // that failed (-1) is no reason not to try.
+    const std::int64_t stored = self.store_->hitCount(nullptr);
+    self.setHasHits(stored != 0);
+    run->setHitsLeft(stored);
     // Ends the run at its deadline even while a request holds it up; on the worker's clock.
     run->setDeadlineTimer(
         self.worker_->postAfter(run->secondsLeft(), [run] { run->finish(true); }));
