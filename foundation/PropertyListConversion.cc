@@ -97,11 +97,43 @@ plist_t toPlist(const ObjectPtr& object, int depth, std::string* error) {
   }
 }
 
+// Whether the tree nests no deeper than `levels` below `node`; walks no deeper than that itself.
+bool nestsWithin(plist_t node, int levels) {
+  const plist_type type = plist_get_node_type(node);
+  if (type != PLIST_ARRAY && type != PLIST_DICT) return true;
+  if (levels <= 0) {  // an empty one is still within
+    return (type == PLIST_ARRAY ? plist_array_get_size(node) : plist_dict_get_size(node)) == 0;
+  }
+  if (type == PLIST_ARRAY) {
+    const std::uint32_t n = plist_array_get_size(node);
+    for (std::uint32_t i = 0; i < n; ++i) {
+      if (!nestsWithin(plist_array_get_item(node, i), levels - 1)) return false;
+    }
+    return true;
+  }
+  plist_dict_iter it = nullptr;
+  plist_dict_new_iter(node, &it);
+  if (!it) return true;
+  bool within = true;
+  for (;;) {
+    plist_t value = nullptr;
+    plist_dict_next_item(node, it, nullptr, &value);
+    if (!value) break;
+    if (!nestsWithin(value, levels - 1)) {
+      within = false;
+      break;
+    }
+  }
+  std::free(it);
+  return within;
+}
+
 // libplist's key getter asserts that a key holds no NUL byte, which stops the process on a damaged
 // or hostile file, and it has no in-place reader for keys. Its XML writer copies a key's bytes
 // as they are, NULs included, escaping only "&", "<" and ">": so one XML rendering of the whole
 // document tells whether any text in it holds a NUL, and for such documents each key is read
-// from its own rendering, up to its first NUL byte (as strings are).
+// from its own rendering, up to its first NUL byte (as strings are). The writer recurses without
+// a limit: only trees within the reading's own depth limit are rendered.
 bool renderingHoldsNul(plist_t node) {
   char* xml = nullptr;
   std::uint32_t length = 0;
@@ -277,6 +309,10 @@ ObjectPtr objectFromPropertyListData(const std::string& data, std::string* error
   PlistPtr root(raw);
   if (!root) {
     if (error) *error = "not a property list";
+    return nullptr;
+  }
+  if (!nestsWithin(root.get(), maxDepth)) {
+    if (error) *error = "nesting too deep";
     return nullptr;
   }
   // Starting deeper than 0 leaves `maxDepth` levels before the walk's own limit.
