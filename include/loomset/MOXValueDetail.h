@@ -22,11 +22,11 @@ namespace loomset {
 
 // Why a getter answered the type's default instead of the macro's value.
 enum class MOXValueFailure : std::uint8_t {
-  kNone = 0,           // the value is the macro's
-  kClosedContainer,    // the container was closed
-  kNoSuchMacro,        // no macro of the resource has that name
-  kEvaluationFailed,   // the evaluation failed; `failureReason` says why
-  kConversionFailed,   // the macro's value does not convert to the type asked for
+  kNone = 0,          // the value is the macro's
+  kClosedContainer,   // the container was closed
+  kNoSuchMacro,       // no macro of the resource has that name
+  kEvaluationFailed,  // the evaluation failed; `failureReason` says why
+  kConversionFailed,  // the macro's value does not convert to the type asked for
 };
 
 // "none", "closedContainer", "noSuchMacro", "evaluationFailed", "conversionFailed".
