@@ -146,6 +146,35 @@ std::int64_t MOXContainer::int64ForKey(const std::string& key) {
   return MOXContainerRuntime::int64ForKey(runtime(), key);
 }
 
+namespace {
+
+// A closed container has no runtime to name the version; its last resource's is reported.
+template <typename Detail>
+Detail withVersion(Detail detail, MOXContainer& container) {
+  if (detail.why.failure == MOXValueFailure::kClosedContainer) {
+    detail.why.containerVersion = container.resourceVersion();
+  }
+  return detail;
+}
+
+}  // namespace
+
+MOXStringDetail MOXContainer::stringDetailForKey(const std::string& key) {
+  return withVersion(MOXContainerRuntime::stringDetailForKey(runtime(), key), *this);
+}
+
+MOXBooleanDetail MOXContainer::booleanDetailForKey(const std::string& key) {
+  return withVersion(MOXContainerRuntime::booleanDetailForKey(runtime(), key), *this);
+}
+
+MOXDoubleDetail MOXContainer::doubleDetailForKey(const std::string& key) {
+  return withVersion(MOXContainerRuntime::doubleDetailForKey(runtime(), key), *this);
+}
+
+MOXInt64Detail MOXContainer::int64DetailForKey(const std::string& key) {
+  return withVersion(MOXContainerRuntime::int64DetailForKey(runtime(), key), *this);
+}
+
 bool MOXContainer::isDefault() {
   RecursiveMutexLock lock(mu_);
   return lastRefreshTime_ == 0;

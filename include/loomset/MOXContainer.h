@@ -40,6 +40,7 @@
 #include "loomset/MOXExpandedResource.h"
 #include "loomset/MOXFunctionCallMacroHandler.h"
 #include "loomset/MOXFunctionCallTagHandler.h"
+#include "loomset/MOXValueDetail.h"
 #include "loomset/detail/Mutex.h"
 #include "loomset/proto/serving.pb.h"
 
@@ -76,6 +77,14 @@ class LOOMSET_EXPORT MOXContainer : public std::enable_shared_from_this<MOXConta
   bool booleanForKey(const std::string& key);
   double doubleForKey(const std::string& key);
   std::int64_t int64ForKey(const std::string& key);
+
+  // The same value with why the container answered it (MOXValueDetail.h). Evaluates as the plain
+  // getter does, with the same effects on the data layer; slower, for diagnosis rather than for
+  // every read.
+  MOXStringDetail stringDetailForKey(const std::string& key);
+  MOXBooleanDetail booleanDetailForKey(const std::string& key);
+  MOXDoubleDetail doubleDetailForKey(const std::string& key);
+  MOXInt64Detail int64DetailForKey(const std::string& key);
 
   // Asks for a fetch now. Ignored (with a log line) when the container is closed, in the
   // default-container refresh mode, or when the token bucket refuses: the first refresh is always
