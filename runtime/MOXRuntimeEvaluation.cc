@@ -4,6 +4,7 @@
 #include "loomset/Objects.h"
 #include "runtime/MOXRuntimeImpl.h"
 #include "runtime/MOXSharedValueBuilder.h"
+#include "runtime/macros/MOXDataLayerMacro.h"
 #include "values/MOXResourceUtilSteps.h"
 #include "values/MOXValueEscapeUtil.h"
 
@@ -115,6 +116,9 @@ MOXPValueAndStatic MOXRuntime::Impl::evaluateMacroReferenceWithCycleDetection(
   if (call == MOXMacroInfo::kNoCall) call = info.defaultFunctionCall;
   if (call == MOXMacroInfo::kNoCall) return failure();
 
+  const MOXDataLayer* memoLayer =
+      pending.passMemo && info.rules.empty() ? dataLayerDeterminingMacro(call) : nullptr;
+  const std::uint64_t memoChangeCount = memoLayer ? memoLayer->changeCount() : 0;
   MOXPValueAndStatic execution = executeFunction(call, Role::kMacro, pending);
   const bool resultStatic = selectionStatic && execution.isStatic();
   const MOXPValueAndStatic result =
@@ -129,17 +133,39 @@ MOXPValueAndStatic MOXRuntime::Impl::evaluateMacroReferenceWithCycleDetection(
         &info, std::make_shared<const MOXCachedMacro>(MOXCachedMacro{result, pushValue}), cost);
     info.mayBeCached.store(true, std::memory_order_release);
   }
+  if (memoLayer && !isFailure(result)) {
+    pending.passMemo->remember(found->first, memoLayer, memoChangeCount, result);
+  }
   pushUnevaluatedValueToDataLayer(pushValue, pending);
   return result;
+}
+
+const MOXDataLayer* MOXRuntime::Impl::dataLayerDeterminingMacro(std::size_t call) const {
+  const MOXCallTable::View* view = calls.view(call);
+  if (!view) return nullptr;
+  const MOXCallTable::Resolution& resolution = view->resolution(Role::kMacro);
+  if (!resolution.implementation || !resolution.hasRequiredKeys) return nullptr;
+  // Exactly the built-in implementation (the class is final): an application's own "_v" may do
+  // anything.
+  const auto* macro = dynamic_cast<const MOXDataLayerMacro*>(resolution.implementation);
+  if (!macro || !macro->dataLayer()) return nullptr;
+  if (calls.call(call).pushAfterEvaluate()) return nullptr;
+  for (const MOXParameterMap::Entry& entry : view->parameters) {
+    if (entry.second->contains_references()) return nullptr;
+  }
+  return macro->dataLayer().get();
 }
 
 void MOXRuntime::Impl::evaluateTags(const std::string& eventName) {
   RecursiveMutexLock lock(evaluationLock);
   EventNameScope scope(*this, eventName);
+  MOXPassMemo memo;
   MOXPendingMacros pending;
+  pending.passMemo = &memo;
   const Selection tags = calculateGenericToRunForRules(rules, pending, MOXAddRemoveTagsPopulator());
   for (std::size_t tag : tags.calls) {
     MOXPendingMacros tagPending;
+    tagPending.passMemo = &memo;
     executeFunction(tag, Role::kTag, tagPending);
   }
 }
@@ -299,12 +325,20 @@ MOXPValueAndStatic MOXRuntime::Impl::expandMacroReferenceValue(const ValuePtr& v
                   ".  Previous macro reference: " + pending.description() + ".");
     return failure();
   }
-  pending.names.push_back(name);
-  const MOXPValueAndStatic result = evaluateMacroReferenceWithCycleDetection(name, pending);
-  pending.names.pop_back();
+  const MOXPValueAndStatic* remembered = pending.passMemo ? pending.passMemo->find(name) : nullptr;
+  if (remembered && value->escaping_size() == 0) return *remembered;
+  MOXPValueAndStatic result = remembered ? *remembered : evaluateMacroReference(name, pending);
   // Escaping a failure would turn it into an ordinary value and hide it from the callers above.
   if (isFailure(result) || value->escaping_size() == 0) return result;
   return MOXValueEscapeUtil::applyEscapings(value->escaping(), result);
+}
+
+MOXPValueAndStatic MOXRuntime::Impl::evaluateMacroReference(const std::string& name,
+                                                            MOXPendingMacros& pending) {
+  pending.names.push_back(name);
+  MOXPValueAndStatic result = evaluateMacroReferenceWithCycleDetection(name, pending);
+  pending.names.pop_back();
+  return result;
 }
 
 MOXPValueAndStatic MOXRuntime::Impl::executeFunction(std::size_t call, Role role,
@@ -314,10 +348,10 @@ MOXPValueAndStatic MOXRuntime::Impl::executeFunction(std::size_t call, Role role
   // table, so an implementation found once for a call stays the right one for the table's life.
   const MOXCallTable::View* view = calls.view(call);
   MOXParameterMap parameters;
-  calls.snapshot(call, view, parameters);
   MOXCallTable::Resolution resolution;
   if (view) resolution = view->resolution(role);
   if (!resolution.implementation) {
+    calls.snapshot(call, view, parameters);
     const ValuePtr* functionEntry = parameters.find(MOXExpandedFunctionCall::functionKey());
     if (!functionEntry) {
       MOXLog::error("No function id in properties");
@@ -333,6 +367,7 @@ MOXPValueAndStatic MOXRuntime::Impl::executeFunction(std::size_t call, Role role
     // Evaluation replaces values but never removes keys, so the keys can be checked up front.
     resolution.hasRequiredKeys = found->second->hasRequiredKeys(parameters);
     calls.recordResolution(call, view, role, resolution);
+    parameters.clear();
   }
   MOXFunctionCallImplementation& implementation = *resolution.implementation;
   // Only cacheable implementations' results are ever cached, and only calls marked as cached
@@ -342,22 +377,40 @@ MOXPValueAndStatic MOXRuntime::Impl::executeFunction(std::size_t call, Role role
     if (auto cached = functionCallCache.get(call)) return *cached;
   }
 
+  // The parameters are taken from the view (or the call's own properties) one by one, each
+  // evaluated on the way in: an evaluated value goes into the map without the original ever
+  // being shared with it.
   bool allStatic = true;
-  std::size_t index = 0;
-  for (MOXParameterMap::Entry& entry : parameters) {
-    const std::size_t at = index++;
-    if (!entry.second->contains_references()) continue;  // static and unchanged
-    MOXPValueAndStatic evaluated = expandMacrosForValue(entry.second, pending);
-    if (isFailure(evaluated)) return evaluated;
+  std::optional<MOXPValueAndStatic> failedEvaluation;
+  const auto take = [&](std::size_t at, std::string_view key, const ValuePtr& original) {
+    if (failedEvaluation) return;
+    if (!original->contains_references()) {  // static and unchanged
+      parameters.appendView(key, original);
+      return;
+    }
+    MOXPValueAndStatic evaluated = expandMacrosForValue(original, pending);
+    if (isFailure(evaluated)) {
+      failedEvaluation = std::move(evaluated);
+      return;
+    }
     if (!evaluated.isStatic()) {
       allStatic = false;
-    } else if (evaluated.value() != entry.second && !evaluated.value()->contains_references()) {
+    } else if (evaluated.value() != original && !evaluated.value()->contains_references()) {
       // The next execution finds the evaluated value and skips the evaluation behind it. A value
       // that still holds references would be evaluated again anyway, so it is not kept.
-      calls.fold(call, view, at, entry.second, evaluated.value());
+      calls.fold(call, view, at, original, evaluated.value());
     }
-    entry.second = std::move(evaluated).value();
+    parameters.appendView(key, std::move(evaluated).value());
+  };
+  std::size_t index = 0;
+  if (view) {
+    for (const MOXParameterMap::Entry& entry : view->parameters) {
+      take(index++, entry.first, entry.second);
+    }
+  } else {
+    for (const auto& [key, value] : calls.call(call).properties()) take(index++, key, value);
   }
+  if (failedEvaluation) return std::move(*failedEvaluation);
   if (!resolution.hasRequiredKeys) {
     MOXLog::error("Incorrect keys for function " + implementation.instanceFunctionId() +
                   " required " + implementation.requiredKeysDescription() + " had " +

@@ -19,6 +19,7 @@
 #include "runtime/MOXIdentitySet.h"
 #include "runtime/MOXIndexedRule.h"
 #include "runtime/MOXMacroInfo.h"
+#include "runtime/MOXPassMemo.h"
 
 namespace loomset {
 
@@ -34,6 +35,8 @@ struct MOXPendingMacros {
   std::vector<std::string_view> names;
   std::size_t depth = 0;
   MOXEvaluationBudget budget;
+  // Shared by the evaluations of one pass; none outside a pass.
+  MOXPassMemo* passMemo = nullptr;
 
   bool contains(std::string_view name) const;
   std::string description() const;
@@ -74,7 +77,12 @@ class MOXRuntime::Impl {
   MOXPValueAndStatic expandMapValue(const ValuePtr& value, MOXPendingMacros& pending);
   MOXPValueAndStatic expandTemplateValue(const ValuePtr& value, MOXPendingMacros& pending);
   MOXPValueAndStatic expandMacroReferenceValue(const ValuePtr& value, MOXPendingMacros& pending);
+  // Evaluates the macro with its name on the pending chain.
+  MOXPValueAndStatic evaluateMacroReference(const std::string& name, MOXPendingMacros& pending);
   MOXPValueAndStatic executeFunction(std::size_t call, Role role, MOXPendingMacros& pending);
+  // The data layer a macro call reads when its result follows from that layer alone (see
+  // MOXPassMemo); null otherwise, and while the call has not been resolved yet.
+  const MOXDataLayer* dataLayerDeterminingMacro(std::size_t call) const;
   // The failure of an evaluation whose built values passed the node limit; logged once.
   MOXPValueAndStatic tooLarge(const MOXPValue& value, MOXPendingMacros& pending);
   const ImplementationMap& mapFor(Role role) const {
