@@ -1,4 +1,6 @@
 // Evaluation of rules, macros, values and function calls.
+#include <algorithm>
+
 #include "loomset/MOXLog.h"
 #include "loomset/MOXTypes.h"
 #include "loomset/Objects.h"
@@ -382,9 +384,10 @@ MOXPValueAndStatic MOXRuntime::Impl::executeFunction(std::size_t call, Role role
   // being shared with it.
   bool allStatic = true;
   std::optional<MOXPValueAndStatic> failedEvaluation;
-  const auto take = [&](std::size_t at, std::string_view key, const ValuePtr& original) {
+  const auto take = [&](std::size_t at, std::string_view key, const ValuePtr& original,
+                        bool mayReference) {
     if (failedEvaluation) return;
-    if (!original->contains_references()) {  // static and unchanged
+    if (!mayReference || !original->contains_references()) {  // static and unchanged
       parameters.appendView(key, original);
       return;
     }
@@ -404,11 +407,15 @@ MOXPValueAndStatic MOXRuntime::Impl::executeFunction(std::size_t call, Role role
   };
   std::size_t index = 0;
   if (view) {
+    const std::uint64_t referencing = view->referencing;
     for (const MOXParameterMap::Entry& entry : view->parameters) {
-      take(index++, entry.first, entry.second);
+      const bool mayReference = (referencing >> std::min<std::size_t>(index, 63)) & 1;
+      take(index++, entry.first, entry.second, mayReference);
     }
   } else {
-    for (const auto& [key, value] : calls.call(call).properties()) take(index++, key, value);
+    for (const auto& [key, value] : calls.call(call).properties()) {
+      take(index++, key, value, true);
+    }
   }
   if (failedEvaluation) return std::move(*failedEvaluation);
   if (!resolution.hasRequiredKeys) {
