@@ -204,12 +204,12 @@ void PLUBatchingDispatcher::queueDispatchOnWorker(PLUHitMap hit, bool keep) {
     hit.erase(timestamp);
   }
   if (!stored.timestamp) stored.timestamp = platform_->clock->nowSeconds();
-  stored.parameters = hit;
-  persist(std::move(stored), keep);
-  checkIAdCampaignAttributionWithHitParameters(hit);
+  stored.parameters = std::move(hit);
+  persist(stored, keep);
+  checkIAdCampaignAttributionWithHitParameters(stored.parameters);
 }
 
-void PLUBatchingDispatcher::persist(PLUStoredHit hit, bool keep) {
+void PLUBatchingDispatcher::persist(const PLUStoredHit& hit, bool keep) {
   if (keep) {
     store_->addHit(hit);
     PLU_LOG_VERBOSE("Saved hit: " + describeHit(hit.parameters));

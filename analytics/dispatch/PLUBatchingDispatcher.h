@@ -147,7 +147,7 @@ class PLUBatchingDispatcher final : public PLUDispatcher,
   void queueModelOnWorker(PLUTrackerModel& model, bool keep);
   // `keep`: false for a hit the store would drop at the next save anyway (PLUHitIntake).
   void queueDispatchOnWorker(PLUHitMap hit, bool keep = true);
-  void persist(PLUStoredHit hit, bool keep);
+  void persist(const PLUStoredHit& hit, bool keep);
   void saveQueuedHits();
   void dispatchOnWorker(Completion handler);
   std::vector<PLUStoredHit> nextPendingHits();
