@@ -118,9 +118,10 @@ MOXPValueAndStatic MOXRuntime::Impl::evaluateMacroReferenceWithCycleDetection(
   if (call == MOXMacroInfo::kNoCall) call = info.defaultFunctionCall;
   if (call == MOXMacroInfo::kNoCall) return failure();
 
-  const MOXDataLayer* memoLayer =
-      pending.passMemo && info.rules.empty() ? dataLayerDeterminingMacro(call) : nullptr;
-  const std::uint64_t memoChangeCount = memoLayer ? memoLayer->changeCount() : 0;
+  // Whether the result may be remembered for the pass is known once the call is resolved, which
+  // the first execution does; the data layer's count is taken before it, in case it is.
+  const bool memoCandidate = pending.passMemo && info.rules.empty() && dataLayer;
+  const std::uint64_t memoChangeCount = memoCandidate ? dataLayer->changeCount() : 0;
   MOXPValueAndStatic execution = executeFunction(call, Role::kMacro, pending);
   const bool resultStatic = selectionStatic && execution.isStatic();
   const MOXPValueAndStatic result =
@@ -135,8 +136,8 @@ MOXPValueAndStatic MOXRuntime::Impl::evaluateMacroReferenceWithCycleDetection(
         &info, std::make_shared<const MOXCachedMacro>(MOXCachedMacro{result, pushValue}), cost);
     info.mayBeCached.store(true, std::memory_order_release);
   }
-  if (memoLayer && !isFailure(result)) {
-    pending.passMemo->remember(found->first, memoLayer, memoChangeCount, result);
+  if (memoCandidate && !isFailure(result) && dataLayerDeterminingMacro(call) == dataLayer.get()) {
+    pending.passMemo->remember(found->first, dataLayer.get(), memoChangeCount, result);
   }
   pushUnevaluatedValueToDataLayer(pushValue, pending);
   return result;
