@@ -97,7 +97,8 @@ void MOXDataLayer::Impl::drain() {
 void MOXDataLayer::Impl::process(const std::shared_ptr<Dictionary>& update) {
   {
     MutexLock lock(modelMu);
-    changeCount.fetch_add(1, std::memory_order_acq_rel);
+    // Writers hold modelMu, so a plain increment cannot lose a count.
+    changeCount.store(changeCount.load(std::memory_order_relaxed) + 1, std::memory_order_release);
     for (const auto& [key, value] : update->entries()) {
       datalayer::mergeTopLevelEntry(*model, key, value);
     }
