@@ -344,6 +344,27 @@ MOXPValueAndStatic MOXRuntime::Impl::evaluateMacroReference(const std::string& n
   return result;
 }
 
+bool MOXRuntime::Impl::appendEvaluated(std::size_t call, const MOXCallTable::View* view,
+                                       std::size_t at, std::string_view key,
+                                       const ValuePtr& original, MOXPendingMacros& pending,
+                                       MOXParameterMap& parameters, bool& allStatic,
+                                       std::optional<MOXPValueAndStatic>& failed) {
+  MOXPValueAndStatic evaluated = expandMacrosForValue(original, pending);
+  if (isFailure(evaluated)) {
+    failed = std::move(evaluated);
+    return false;
+  }
+  if (!evaluated.isStatic()) {
+    allStatic = false;
+  } else if (evaluated.value() != original && !evaluated.value()->contains_references()) {
+    // The next execution finds the evaluated value and skips the evaluation behind it. A value
+    // that still holds references would be evaluated again anyway, so it is not kept.
+    calls.fold(call, view, at, original, evaluated.value());
+  }
+  parameters.appendView(key, std::move(evaluated).value());
+  return true;
+}
+
 MOXPValueAndStatic MOXRuntime::Impl::executeFunction(std::size_t call, Role role,
                                                      MOXPendingMacros& pending) {
   // One view of what this runtime knows about the call serves for the function id, the
@@ -384,41 +405,31 @@ MOXPValueAndStatic MOXRuntime::Impl::executeFunction(std::size_t call, Role role
   // evaluated on the way in: an evaluated value goes into the map without the original ever
   // being shared with it.
   bool allStatic = true;
-  std::optional<MOXPValueAndStatic> failedEvaluation;
-  const auto take = [&](std::size_t at, std::string_view key, const ValuePtr& original,
-                        bool mayReference) {
-    if (failedEvaluation) return;
-    if (!mayReference || !original->contains_references()) {  // static and unchanged
-      parameters.appendView(key, original);
-      return;
-    }
-    MOXPValueAndStatic evaluated = expandMacrosForValue(original, pending);
-    if (isFailure(evaluated)) {
-      failedEvaluation = std::move(evaluated);
-      return;
-    }
-    if (!evaluated.isStatic()) {
-      allStatic = false;
-    } else if (evaluated.value() != original && !evaluated.value()->contains_references()) {
-      // The next execution finds the evaluated value and skips the evaluation behind it. A value
-      // that still holds references would be evaluated again anyway, so it is not kept.
-      calls.fold(call, view, at, original, evaluated.value());
-    }
-    parameters.appendView(key, std::move(evaluated).value());
-  };
+  std::optional<MOXPValueAndStatic> failed;
   std::size_t index = 0;
   if (view) {
     const std::uint64_t referencing = view->referencing;
     for (const MOXParameterMap::Entry& entry : view->parameters) {
-      const bool mayReference = (referencing >> std::min<std::size_t>(index, 63)) & 1;
-      take(index++, entry.first, entry.second, mayReference);
+      const std::size_t at = index++;
+      const bool mayReference = (referencing >> std::min<std::size_t>(at, 63)) & 1;
+      if (!mayReference || !entry.second->contains_references()) {  // static and unchanged
+        parameters.appendView(entry.first, entry.second);
+      } else if (!appendEvaluated(call, view, at, entry.first, entry.second, pending, parameters,
+                                  allStatic, failed)) {
+        return std::move(*failed);
+      }
     }
   } else {
     for (const auto& [key, value] : calls.call(call).properties()) {
-      take(index++, key, value, true);
+      const std::size_t at = index++;
+      if (!value->contains_references()) {
+        parameters.appendView(key, value);
+      } else if (!appendEvaluated(call, view, at, key, value, pending, parameters, allStatic,
+                                  failed)) {
+        return std::move(*failed);
+      }
     }
   }
-  if (failedEvaluation) return std::move(*failedEvaluation);
   if (!resolution.hasRequiredKeys) {
     MOXLog::error("Incorrect keys for function " + implementation.instanceFunctionId() +
                   " required " + implementation.requiredKeysDescription() + " had " +

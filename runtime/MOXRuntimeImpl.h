@@ -80,6 +80,12 @@ class MOXRuntime::Impl {
   // Evaluates the macro with its name on the pending chain.
   MOXPValueAndStatic evaluateMacroReference(const std::string& name, MOXPendingMacros& pending);
   MOXPValueAndStatic executeFunction(std::size_t call, Role role, MOXPendingMacros& pending);
+  // Evaluates a parameter of the call that holds references and appends the result; false, with
+  // `failed` set, when the evaluation failed.
+  bool appendEvaluated(std::size_t call, const MOXCallTable::View* view, std::size_t at,
+                       std::string_view key, const ValuePtr& original, MOXPendingMacros& pending,
+                       MOXParameterMap& parameters, bool& allStatic,
+                       std::optional<MOXPValueAndStatic>& failed);
   // The data layer a macro call reads when its result follows from that layer alone (see
   // MOXPassMemo); null otherwise, and while the call has not been resolved yet.
   const MOXDataLayer* dataLayerDeterminingMacro(std::size_t call) const;
