@@ -11,7 +11,9 @@
 // loop given to `send`, never inline inside `send` or `cancel`.
 #pragma once
 
+#include <cstddef>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -34,7 +36,14 @@ struct LOOMSET_EXPORT HttpRequest {
   std::string body;  // bytes; sent when not empty (and always for POST)
   double timeoutSeconds = 60;
   bool followRedirects = true;
+  // The most bytes of the response body kept in HttpResponse::body; the rest is read and
+  // discarded, so that a request whose answer nobody reads holds no more than this however much
+  // the server sends. The request completes as usual either way.
+  std::size_t bodyBytesKept = std::numeric_limits<std::size_t>::max();
 };
+
+// What the library keeps of the bodies it does not read (answers to hits and pixels).
+inline constexpr std::size_t kHttpIgnoredBodyBytesKept = 64 * 1024;
 
 enum class HttpErrorCode {
   kNone = 0,
