@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <string>
 #include <thread>
@@ -161,10 +162,49 @@ void BM_DrainTwoThousandStoredHits(benchmark::State& state) {
       std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
   }
+  state.SetItemsProcessed(state.iterations() * kHits);
   state.counters["requests"] = benchmark::Counter(static_cast<double>(collector.requestCount()),
                                                   benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_DrainTwoThousandStoredHits)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The same drain through the public API, as `loomset track`'s drain runs it: one
+// `dispatchWithCompletionHandler` per batch, the next one asked for once the handler (on the main
+// loop) has reported the last.
+void BM_DrainTwoThousandStoredHitsThroughPublicApi(benchmark::State& state) {
+  Fixture& f = fixture();
+  testing::LocalHttpServer collector;
+  collector.setResponse("/collect", testing::LocalHttpServer::Response::text(200, ""));
+  collector.setResponse("/batch", testing::LocalHttpServer::Response::text(200, ""));
+  PLUCollectorEndpoints endpoints;
+  endpoints.plainBaseUrl = endpoints.secureBaseUrl = collector.baseUrl();
+  auto dispatcher = f.dispatcher(endpoints);
+  constexpr int kHits = 2000;
+  int batches = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    f.clearStore();
+    for (int i = 0; i < kHits; ++i) dispatcher->queueModel(f.eventModel(i));
+    f.platform->analyticsWorker->postAndWait([] {});
+    f.platform->analyticsWorker->postAndWait([] {});
+    state.ResumeTiming();
+
+    batches = 0;
+    for (;;) {
+      auto promise = std::make_shared<std::promise<PLUDispatchOutcome>>();
+      auto outcome = promise->get_future();
+      dispatcher->dispatchWithCompletionHandler(
+          [promise](PLUDispatchOutcome result) { promise->set_value(result); });
+      if (outcome.get() != kPLUDispatchSent) break;
+      ++batches;
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * kHits);
+  state.counters["batches"] = batches;
+}
+BENCHMARK(BM_DrainTwoThousandStoredHitsThroughPublicApi)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void BM_GzipBatchOfTwentyEventHits(benchmark::State& state) {
   Fixture& f = fixture();

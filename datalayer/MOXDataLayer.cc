@@ -45,6 +45,8 @@ class MOXDataLayer::Impl {
   // Never held together with listenersMu, and never while a listener runs.
   mutable Mutex modelMu;
   const std::shared_ptr<Dictionary> model GUARDED_BY(modelMu) = Dictionary::create();
+  // Raised under modelMu before each merge; read without it.
+  std::atomic<std::uint64_t> changeCount{0};
 
   // The list is replaced, never changed, so a notification can keep the one it copied.
   Mutex listenersMu;
@@ -95,6 +97,8 @@ void MOXDataLayer::Impl::drain() {
 void MOXDataLayer::Impl::process(const std::shared_ptr<Dictionary>& update) {
   {
     MutexLock lock(modelMu);
+    // Writers hold modelMu, so a plain increment cannot lose a count.
+    changeCount.store(changeCount.load(std::memory_order_relaxed) + 1, std::memory_order_release);
     for (const auto& [key, value] : update->entries()) {
       datalayer::mergeTopLevelEntry(*model, key, value);
     }
@@ -193,6 +197,10 @@ ObjectPtr MOXDataLayer::get(const std::string& keyPath) const {
     if (!current) return nullptr;
     start = dot + 1;
   }
+}
+
+std::uint64_t MOXDataLayer::changeCount() const {
+  return impl_->changeCount.load(std::memory_order_acquire);
 }
 
 void MOXDataLayer::registerListener(std::shared_ptr<MOXDataLayerListener> listener) {

@@ -1,5 +1,6 @@
 #include "runtime/MOXCallTable.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace loomset {
@@ -27,6 +28,13 @@ MOXCallTable::View MOXCallTable::copyOfCurrent(std::size_t ordinal) const {
 }
 
 void MOXCallTable::publish(std::size_t ordinal, View view) {
+  view.referencing = 0;
+  for (std::size_t i = 0; i < view.parameters.size(); ++i) {
+    MOXParameterMap::Entry& entry = view.parameters[i];
+    entry.first = *keyPool_.emplace(entry.first).first;
+    if (i >= 63 || entry.second->contains_references())
+      view.referencing |= std::uint64_t{1} << std::min<std::size_t>(i, 63);
+  }
   kept_.push_back(std::make_unique<const View>(std::move(view)));
   entries_[ordinal].view.store(kept_.back().get(), std::memory_order_release);
 }

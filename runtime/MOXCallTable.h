@@ -20,6 +20,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "Library/Util/platform/Mutex.h"
@@ -46,6 +47,9 @@ class MOXCallTable {
     std::array<Resolution, 3> resolutions;
     // Changes whenever a key is added; a resolution made for another key set is dropped.
     std::uint64_t keySet = 0;
+    // Bit i: parameter i holds macro references (all bits from 63 on: maybe). Lets an execution
+    // pass over the constant parameters without reading them.
+    std::uint64_t referencing = 0;
 
     const Resolution& resolution(Role role) const {
       return resolutions[static_cast<std::size_t>(role)];
@@ -104,6 +108,9 @@ class MOXCallTable {
   Mutex mu_;                                                       // serialises writers
   std::vector<std::unique_ptr<const View>> kept_ GUARDED_BY(mu_);  // every view ever published
   std::deque<std::string> addedKeys_ GUARDED_BY(mu_);              // never move once added
+  // The keys of published views, each text once: calls share a handful of keys, and comparing
+  // keys then reads a few hot strings instead of each call's own.
+  std::unordered_set<std::string> keyPool_ GUARDED_BY(mu_);
   std::uint64_t nextKeySet_ GUARDED_BY(mu_) = 1;
 };
 

@@ -1,9 +1,12 @@
 // Evaluation of rules, macros, values and function calls.
+#include <algorithm>
+
 #include "loomset/MOXLog.h"
 #include "loomset/MOXTypes.h"
 #include "loomset/Objects.h"
 #include "runtime/MOXRuntimeImpl.h"
 #include "runtime/MOXSharedValueBuilder.h"
+#include "runtime/macros/MOXDataLayerMacro.h"
 #include "values/MOXResourceUtilSteps.h"
 #include "values/MOXValueEscapeUtil.h"
 
@@ -124,6 +127,10 @@ MOXPValueAndStatic MOXRuntime::Impl::evaluateMacroReferenceWithCycleDetection(
   if (call == MOXMacroInfo::kNoCall) call = info.defaultFunctionCall;
   if (call == MOXMacroInfo::kNoCall) return failure();
 
+  // Whether the result may be remembered for the pass is known once the call is resolved, which
+  // the first execution does; the data layer's count is taken before it, in case it is.
+  const bool memoCandidate = pending.passMemo && info.rules.empty() && dataLayer;
+  const std::uint64_t memoChangeCount = memoCandidate ? dataLayer->changeCount() : 0;
   MOXPValueAndStatic execution = executeFunction(call, Role::kMacro, pending);
   const bool resultStatic = selectionStatic && execution.isStatic();
   const MOXPValueAndStatic result =
@@ -138,17 +145,39 @@ MOXPValueAndStatic MOXRuntime::Impl::evaluateMacroReferenceWithCycleDetection(
         &info, std::make_shared<const MOXCachedMacro>(MOXCachedMacro{result, pushValue}), cost);
     info.mayBeCached.store(true, std::memory_order_release);
   }
+  if (memoCandidate && !isFailure(result) && dataLayerDeterminingMacro(call) == dataLayer.get()) {
+    pending.passMemo->remember(found->first, dataLayer.get(), memoChangeCount, result);
+  }
   pushUnevaluatedValueToDataLayer(pushValue, pending);
   return result;
+}
+
+const MOXDataLayer* MOXRuntime::Impl::dataLayerDeterminingMacro(std::size_t call) const {
+  const MOXCallTable::View* view = calls.view(call);
+  if (!view) return nullptr;
+  const MOXCallTable::Resolution& resolution = view->resolution(Role::kMacro);
+  if (!resolution.implementation || !resolution.hasRequiredKeys) return nullptr;
+  // Exactly the built-in implementation (the class is final): an application's own "_v" may do
+  // anything.
+  const auto* macro = dynamic_cast<const MOXDataLayerMacro*>(resolution.implementation);
+  if (!macro || !macro->dataLayer()) return nullptr;
+  if (calls.call(call).pushAfterEvaluate()) return nullptr;
+  for (const MOXParameterMap::Entry& entry : view->parameters) {
+    if (entry.second->contains_references()) return nullptr;
+  }
+  return macro->dataLayer().get();
 }
 
 void MOXRuntime::Impl::evaluateTags(const std::string& eventName) {
   RecursiveMutexLock lock(evaluationLock);
   EventNameScope scope(*this, eventName);
+  MOXPassMemo memo;
   MOXPendingMacros pending;
+  pending.passMemo = &memo;
   const Selection tags = calculateGenericToRunForRules(rules, pending, MOXAddRemoveTagsPopulator());
   for (std::size_t tag : tags.calls) {
     MOXPendingMacros tagPending;
+    tagPending.passMemo = &memo;
     executeFunction(tag, Role::kTag, tagPending);
   }
 }
@@ -308,12 +337,41 @@ MOXPValueAndStatic MOXRuntime::Impl::expandMacroReferenceValue(const ValuePtr& v
                   ".  Previous macro reference: " + pending.description() + ".");
     return failure();
   }
-  pending.names.push_back(name);
-  const MOXPValueAndStatic result = evaluateMacroReferenceWithCycleDetection(name, pending);
-  pending.names.pop_back();
+  const MOXPValueAndStatic* remembered = pending.passMemo ? pending.passMemo->find(name) : nullptr;
+  if (remembered && value->escaping_size() == 0) return *remembered;
+  MOXPValueAndStatic result = remembered ? *remembered : evaluateMacroReference(name, pending);
   // Escaping a failure would turn it into an ordinary value and hide it from the callers above.
   if (isFailure(result) || value->escaping_size() == 0) return result;
   return MOXValueEscapeUtil::applyEscapings(value->escaping(), result);
+}
+
+MOXPValueAndStatic MOXRuntime::Impl::evaluateMacroReference(const std::string& name,
+                                                            MOXPendingMacros& pending) {
+  pending.names.push_back(name);
+  MOXPValueAndStatic result = evaluateMacroReferenceWithCycleDetection(name, pending);
+  pending.names.pop_back();
+  return result;
+}
+
+bool MOXRuntime::Impl::appendEvaluated(std::size_t call, const MOXCallTable::View* view,
+                                       std::size_t at, std::string_view key,
+                                       const ValuePtr& original, MOXPendingMacros& pending,
+                                       MOXParameterMap& parameters, bool& allStatic,
+                                       std::optional<MOXPValueAndStatic>& failed) {
+  MOXPValueAndStatic evaluated = expandMacrosForValue(original, pending);
+  if (isFailure(evaluated)) {
+    failed = std::move(evaluated);
+    return false;
+  }
+  if (!evaluated.isStatic()) {
+    allStatic = false;
+  } else if (evaluated.value() != original && !evaluated.value()->contains_references()) {
+    // The next execution finds the evaluated value and skips the evaluation behind it. A value
+    // that still holds references would be evaluated again anyway, so it is not kept.
+    calls.fold(call, view, at, original, evaluated.value());
+  }
+  parameters.appendView(key, std::move(evaluated).value());
+  return true;
 }
 
 MOXPValueAndStatic MOXRuntime::Impl::executeFunction(std::size_t call, Role role,
@@ -323,10 +381,10 @@ MOXPValueAndStatic MOXRuntime::Impl::executeFunction(std::size_t call, Role role
   // table, so an implementation found once for a call stays the right one for the table's life.
   const MOXCallTable::View* view = calls.view(call);
   MOXParameterMap parameters;
-  calls.snapshot(call, view, parameters);
   MOXCallTable::Resolution resolution;
   if (view) resolution = view->resolution(role);
   if (!resolution.implementation) {
+    calls.snapshot(call, view, parameters);
     const ValuePtr* functionEntry = parameters.find(MOXExpandedFunctionCall::functionKey());
     if (!functionEntry) {
       MOXLog::error("No function id in properties");
@@ -342,6 +400,7 @@ MOXPValueAndStatic MOXRuntime::Impl::executeFunction(std::size_t call, Role role
     // Evaluation replaces values but never removes keys, so the keys can be checked up front.
     resolution.hasRequiredKeys = found->second->hasRequiredKeys(parameters);
     calls.recordResolution(call, view, role, resolution);
+    parameters.clear();
   }
   MOXFunctionCallImplementation& implementation = *resolution.implementation;
   // Only cacheable implementations' results are ever cached, and only calls marked as cached
@@ -351,21 +410,34 @@ MOXPValueAndStatic MOXRuntime::Impl::executeFunction(std::size_t call, Role role
     if (auto cached = functionCallCache.get(call)) return *cached;
   }
 
+  // The parameters are taken from the view (or the call's own properties) one by one, each
+  // evaluated on the way in: an evaluated value goes into the map without the original ever
+  // being shared with it.
   bool allStatic = true;
+  std::optional<MOXPValueAndStatic> failed;
   std::size_t index = 0;
-  for (MOXParameterMap::Entry& entry : parameters) {
-    const std::size_t at = index++;
-    if (!entry.second->contains_references()) continue;  // static and unchanged
-    MOXPValueAndStatic evaluated = expandMacrosForValue(entry.second, pending);
-    if (isFailure(evaluated)) return evaluated;
-    if (!evaluated.isStatic()) {
-      allStatic = false;
-    } else if (evaluated.value() != entry.second && !evaluated.value()->contains_references()) {
-      // The next execution finds the evaluated value and skips the evaluation behind it. A value
-      // that still holds references would be evaluated again anyway, so it is not kept.
-      calls.fold(call, view, at, entry.second, evaluated.value());
+  if (view) {
+    const std::uint64_t referencing = view->referencing;
+    for (const MOXParameterMap::Entry& entry : view->parameters) {
+      const std::size_t at = index++;
+      const bool mayReference = (referencing >> std::min<std::size_t>(at, 63)) & 1;
+      if (!mayReference || !entry.second->contains_references()) {  // static and unchanged
+        parameters.appendView(entry.first, entry.second);
+      } else if (!appendEvaluated(call, view, at, entry.first, entry.second, pending, parameters,
+                                  allStatic, failed)) {
+        return std::move(*failed);
+      }
     }
-    entry.second = std::move(evaluated).value();
+  } else {
+    for (const auto& [key, value] : calls.call(call).properties()) {
+      const std::size_t at = index++;
+      if (!value->contains_references()) {
+        parameters.appendView(key, value);
+      } else if (!appendEvaluated(call, view, at, key, value, pending, parameters, allStatic,
+                                  failed)) {
+        return std::move(*failed);
+      }
+    }
   }
   if (!resolution.hasRequiredKeys) {
     MOXLog::error("Incorrect keys for function " + implementation.instanceFunctionId() +

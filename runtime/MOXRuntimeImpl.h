@@ -20,6 +20,7 @@
 #include "runtime/MOXIndexedRule.h"
 #include "runtime/MOXMacroInfo.h"
 #include "runtime/MOXMacroTrace.h"
+#include "runtime/MOXPassMemo.h"
 
 namespace loomset {
 
@@ -37,6 +38,8 @@ struct MOXPendingMacros {
   MOXEvaluationBudget budget;
   // Set only by an explained lookup, for its outermost name; taken by the first evaluation.
   MOXMacroTrace* trace = nullptr;
+  // Shared by the evaluations of one pass; none outside a pass.
+  MOXPassMemo* passMemo = nullptr;
 
   bool contains(std::string_view name) const;
   std::string description() const;
@@ -79,7 +82,18 @@ class MOXRuntime::Impl {
   MOXPValueAndStatic expandMapValue(const ValuePtr& value, MOXPendingMacros& pending);
   MOXPValueAndStatic expandTemplateValue(const ValuePtr& value, MOXPendingMacros& pending);
   MOXPValueAndStatic expandMacroReferenceValue(const ValuePtr& value, MOXPendingMacros& pending);
+  // Evaluates the macro with its name on the pending chain.
+  MOXPValueAndStatic evaluateMacroReference(const std::string& name, MOXPendingMacros& pending);
   MOXPValueAndStatic executeFunction(std::size_t call, Role role, MOXPendingMacros& pending);
+  // Evaluates a parameter of the call that holds references and appends the result; false, with
+  // `failed` set, when the evaluation failed.
+  bool appendEvaluated(std::size_t call, const MOXCallTable::View* view, std::size_t at,
+                       std::string_view key, const ValuePtr& original, MOXPendingMacros& pending,
+                       MOXParameterMap& parameters, bool& allStatic,
+                       std::optional<MOXPValueAndStatic>& failed);
+  // The data layer a macro call reads when its result follows from that layer alone (see
+  // MOXPassMemo); null otherwise, and while the call has not been resolved yet.
+  const MOXDataLayer* dataLayerDeterminingMacro(std::size_t call) const;
   // The failure of an evaluation whose built values passed the node limit; logged once.
   MOXPValueAndStatic tooLarge(const MOXPValue& value, MOXPendingMacros& pending);
   const ImplementationMap& mapFor(Role role) const {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <map>
 
+#include "Library/Util/platform/GuardedBlock.h"
 #include "analytics/PLULog.h"
 #include "analytics/PLUUserDefaults.h"
 #include "analytics/dispatch/PLUBatching.h"
@@ -108,7 +109,46 @@ void PLUBatchingDispatcher::onWorker(std::function<void(PLUBatchingDispatcher&)>
     work(*this);
     return;
   }
-  worker_->post([self = shared_from_this(), work = std::move(work)] { work(*self); });
+  later(std::move(work));
+}
+
+void PLUBatchingDispatcher::later(std::function<void(PLUBatchingDispatcher&)> work) {
+  // The drain that runs the step holds the dispatcher; the step itself does not, so that the
+  // queue inside the dispatcher never holds the dispatcher.
+  const bool idle = intake_.pushStep([weakSelf = weak_from_this(), work = std::move(work)] {
+    if (auto self = weakSelf.lock()) work(*self);
+  });
+  if (idle) startDrain();
+}
+
+void PLUBatchingDispatcher::inTurn(std::function<void(PLUBatchingDispatcher&)> work) {
+  if (intake_.busy()) {
+    later(std::move(work));
+  } else {
+    work(*this);
+  }
+}
+
+void PLUBatchingDispatcher::startDrain() {
+  worker_->post([self = shared_from_this()] { self->drainIntake(); });
+}
+
+void PLUBatchingDispatcher::drainIntake() {
+  // Until the queue is empty: work posted to the loop after a hit was handed over (a caller
+  // waiting for the worker, say) runs after that hit, as it did when every hit was a task of the
+  // loop.
+  // Each entry is guarded on its own, as each loop task is: a failing step must not strand the
+  // entries behind it.
+  while (std::optional<PLUHitIntake::Entry> entry = intake_.pop()) {
+    if (entry->step) {
+      runBlockGuarded(worker_->name(), entry->step);
+    } else {
+      runBlockGuarded(worker_->name(), [this, &entry] {
+        PLUTrackerModel model = entry->model.unpack();
+        queueModelOnWorker(model, !entry->model.isThinned());
+      });
+    }
+  }
 }
 
 // Queueing.
@@ -119,11 +159,18 @@ void PLUBatchingDispatcher::onWorker(std::function<void(PLUBatchingDispatcher&)>
 // is queued behind it anyway).
 void PLUBatchingDispatcher::queueModel(PLUTrackerModel model) {
   if (optOut()) return;
-  auto shared = std::make_shared<PLUTrackerModel>(std::move(model));
-  onWorker([shared](PLUBatchingDispatcher& self) {
-    auto hit = plu_buildHitForStorage(*shared, self.optOut());
-    if (hit) self.queueDispatchOnWorker(std::move(*hit));
-  });
+  if (worker_->isCurrent()) {
+    queueModelOnWorker(model, true);
+    return;
+  }
+  if (intake_.pushHit(PLUPackedModel(model), store_->maxHitCount(), tuning_.maxHitsPerDispatch)) {
+    startDrain();
+  }
+}
+
+void PLUBatchingDispatcher::queueModelOnWorker(PLUTrackerModel& model, bool keep) {
+  auto hit = plu_buildHitForStorage(model, optOut());
+  if (hit) queueDispatchOnWorker(std::move(*hit), keep);
 }
 
 // Ready-made hits are sampled as the tracker's are ("&sf" and the client id decide).
@@ -135,7 +182,7 @@ void PLUBatchingDispatcher::queueDispatch(PLUHitMap hit) {
       [shared](PLUBatchingDispatcher& self) { self.queueDispatchOnWorker(std::move(*shared)); });
 }
 
-void PLUBatchingDispatcher::queueDispatchOnWorker(PLUHitMap hit) {
+void PLUBatchingDispatcher::queueDispatchOnWorker(PLUHitMap hit, bool keep) {
   if (optOut()) return;
   const auto tid = hit.find(kPLUTrackingId);
   if (tid != hit.end() && tid->second && !tid->second->empty()) {
@@ -158,22 +205,22 @@ void PLUBatchingDispatcher::queueDispatchOnWorker(PLUHitMap hit) {
     hit.erase(timestamp);
   }
   if (!stored.timestamp) stored.timestamp = platform_->clock->nowSeconds();
-  stored.parameters = hit;
-  persist(std::move(stored));
-  checkIAdCampaignAttributionWithHitParameters(hit);
+  stored.parameters = std::move(hit);
+  persist(stored, keep);
+  checkIAdCampaignAttributionWithHitParameters(stored.parameters);
 }
 
-void PLUBatchingDispatcher::persist(PLUStoredHit hit) {
-  store_->addHit(hit);
-  PLU_LOG_VERBOSE("Saved hit: " + describeHit(hit.parameters));
+void PLUBatchingDispatcher::persist(const PLUStoredHit& hit, bool keep) {
+  if (keep) {
+    store_->addHit(hit);
+    PLU_LOG_VERBOSE("Saved hit: " + describeHit(hit.parameters));
+  }
   setHasHits(true);
   // Hits queued in one burst are made durable by one save, after the last of them: the save is
-  // posted behind the queueing work already waiting on the worker loop.
+  // queued behind the queueing work already waiting.
   if (savePending_) return;
   savePending_ = true;
-  worker_->post([weakSelf = weak_from_this()] {
-    if (auto self = weakSelf.lock()) self->saveQueuedHits();
-  });
+  later([](PLUBatchingDispatcher& self) { self.saveQueuedHits(); });
 }
 
 void PLUBatchingDispatcher::saveQueuedHits() {
@@ -321,13 +368,17 @@ void PLUBatchingDispatcher::rescheduleDispatch() {
   cancelDispatch();
   if (!canScheduleDispatch()) return;
   timer_ = worker_->postRepeating(dispatchInterval(), [weakSelf = weak_from_this()] {
-    if (auto self = weakSelf.lock()) self->timerFired();
+    if (auto self = weakSelf.lock()) {
+      self->inTurn([](PLUBatchingDispatcher& me) { me.timerFired(); });
+    }
   });
 }
 
 void PLUBatchingDispatcher::initialDispatch() {
   initialTimer_ = worker_->postAfter(kInitialDispatchDelay, [weakSelf = weak_from_this()] {
-    if (auto self = weakSelf.lock()) self->timerFired();
+    if (auto self = weakSelf.lock()) {
+      self->inTurn([](PLUBatchingDispatcher& me) { me.timerFired(); });
+    }
   });
 }
 
@@ -344,9 +395,7 @@ PLUDispatcher::Completion PLUBatchingDispatcher::defaultCompletionHandler() {
     if (outcome != kPLUDispatchSent) return;
     auto self = weakSelf.lock();
     if (!self) return;
-    self->worker_->post([weakSelf] {
-      if (auto self = weakSelf.lock()) self->dispatch();
-    });
+    self->later([](PLUBatchingDispatcher& me) { me.dispatch(); });
   };
 }
 
@@ -434,7 +483,11 @@ void PLUBatchingDispatcher::dispatchOnWorker(ReportHandler handler) {
   connection_ = PLUURLConnection::create(
       std::move(*request), worker_,
       [weakSelf = weak_from_this(), sentHits, sharedHandler](const PLUURLConnectionResult& result) {
-        if (auto self = weakSelf.lock()) self->didSendHits(*sentHits, result, *sharedHandler);
+        auto self = weakSelf.lock();
+        if (!self) return;
+        self->inTurn([sentHits, sharedHandler, result](PLUBatchingDispatcher& me) {
+          me.didSendHits(*sentHits, result, *sharedHandler);
+        });
       },
       platform_->http);
   connection_->start();

@@ -36,6 +36,7 @@
 #include "Library/Util/platform/Mutex.h"
 #include "analytics/PLUContext.h"
 #include "analytics/dispatch/PLUDispatcher.h"
+#include "analytics/dispatch/PLUHitIntake.h"
 #include "analytics/dispatch/PLUReachabilityChecker.h"
 #include "analytics/store/PLUDataStore.h"
 #include "loomset/PLUCollectorEndpoints.h"
@@ -117,6 +118,9 @@ class PLUBatchingDispatcher final : public PLUDispatcher,
   const std::shared_ptr<PLUDataStore>& hitStore() const { return store_; }
   const PLUContext& context() const { return context_; }
   const std::shared_ptr<EventLoop>& worker() const { return worker_; }
+  // Hits handed over and not yet taken by the worker, and how many of them are only kept thinned.
+  std::size_t waitingHits() const { return intake_.waitingHits(); }
+  std::size_t thinnedWaitingHits() const { return intake_.thinnedHits(); }
   const Tuning& tuning() const { return tuning_; }
 
   struct Passkey {
@@ -133,12 +137,22 @@ class PLUBatchingDispatcher final : public PLUDispatcher,
   using ReportHandler = std::function<void(const PLUDispatchReport& report)>;
 
   void start();
-  // Runs `work` on the worker loop: inline when already there, else posted.
+  // Runs `work` on the worker loop: inline when already there, else queued behind what the
+  // callers handed over before.
   void onWorker(std::function<void(PLUBatchingDispatcher&)> work);
+  // Queues `work` behind everything handed over so far.
+  void later(std::function<void(PLUBatchingDispatcher&)> work);
+  // On the worker: runs `work` now unless handed-over work waits, else queues it behind that work,
+  // as a task posted to the loop behind queued hits would have run.
+  void inTurn(std::function<void(PLUBatchingDispatcher&)> work);
+  void startDrain();
+  void drainIntake();
 
   // Worker-loop steps.
-  void queueDispatchOnWorker(PLUHitMap hit);
-  void persist(PLUStoredHit hit);
+  void queueModelOnWorker(PLUTrackerModel& model, bool keep);
+  // `keep`: false for a hit the store would drop at the next save anyway (PLUHitIntake).
+  void queueDispatchOnWorker(PLUHitMap hit, bool keep = true);
+  void persist(const PLUStoredHit& hit, bool keep);
   void saveQueuedHits();
   void dispatchOnWorker(ReportHandler handler);
   std::vector<PLUStoredHit> nextPendingHits();
@@ -179,6 +193,7 @@ class PLUBatchingDispatcher final : public PLUDispatcher,
   const Tuning tuning_;
   const std::unique_ptr<PLURequestBuilder> requestBuilder_;
   const std::shared_ptr<Observers> observers_;
+  PLUHitIntake intake_;  // thread-safe
 
   // Read from any thread: the has-hits lock.
   mutable Mutex mu_;

@@ -40,6 +40,9 @@ class PLUTrackerModel {
   const PLUHitMap& parameters() const { return parameters_; }
   const std::shared_ptr<PLUClientProperties>& dataStore() const { return dataStore_; }
   const PLUModelEnvironment& environment() const { return *environment_; }
+  const std::shared_ptr<const PLUModelEnvironment>& environmentPointer() const {
+    return environment_;
+  }
 
   // Computed properties.
   std::string language() const { return environment_->language(); }

@@ -102,6 +102,9 @@ class LOOMSET_EXPORT MOXDataLayer : public std::enable_shared_from_this<MOXDataL
   // never changed afterwards (a later push stores a changed copy), so a reader on another thread
   // sees a stable snapshot; treat it as read-only.
   ObjectPtr get(const std::string& keyPath) const;
+  // Rises before every merge into the model begins. Two reads between which it stayed the same saw
+  // the same model, so a result computed from the model may be reused while it does not change.
+  std::uint64_t changeCount() const;
 
   void registerListener(std::shared_ptr<MOXDataLayerListener> listener);
   void unregisterListener(const std::shared_ptr<MOXDataLayerListener>& listener);

@@ -20,6 +20,7 @@ class MOXDataLayerMacro final : public MOXFunctionCallImplementation {
   explicit MOXDataLayerMacro(std::shared_ptr<MOXDataLayer> dataLayer);
   bool isCacheable() const override { return false; }
   ValuePtr evaluate(const MOXParameterMap& parameters) override;
+  const std::shared_ptr<MOXDataLayer>& dataLayer() const { return dataLayer_; }
 
  private:
   const std::shared_ptr<MOXDataLayer> dataLayer_;
