@@ -12,7 +12,7 @@ MOXPValueAndStatic MOXRuntime::Impl::explainMacroReference(const std::string& na
     trace.fromStaticCache = macroEvaluationCache.get(&found->second).has_value();
   }
   // A cached result is evaluated again (to the same Value, being static) so that the trace can
-  // name the rule behind it; the cache keeps what it holds.
+  // name the rule behind it; the result goes back into the cache as usual.
   MOXPendingMacros pending;
   pending.trace = &trace;
   return evaluateMacroReferenceWithCycleDetection(name, pending);

@@ -90,5 +90,26 @@ TEST_F(LoomsetRunExplain, AgreesWithGetUnderAHandler) {
   EXPECT_EQ(lines[0]["static"], false);
 }
 
+TEST_F(LoomsetRunExplain, TheManagerModeExplainsItsOpenContainers) {
+  TempDir bundle;
+  ASSERT_EQ(
+      runTool({"compile", exampleSource("shop.json"), "-o", bundle.file("GTM-SHOP")}).exitCode, 0);
+  writeFile(dir.file("manager.jsonl"),
+            "{\"open\": true}\n{\"explain\": \"maxItems\", \"type\": \"int64\"}\n"
+            "{\"explain\": \"color\", \"container\": \"GTM-OTHER\"}\n");
+  const ToolResult result =
+      runTool({"run", "--container-id", "GTM-SHOP", "--bundle", bundle.path(), "--refresh-mode",
+               "default-container", "--clock-start", "1700000000000", "--data-dir",
+               dir.file("data"), "--steps", dir.file("manager.jsonl"), "--log-level", "none"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  const auto lines = jsonLines(result.out);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[1].dump(),
+            R"({"explain":"maxItems","type":"int64","value":12,"containerVersion":"7",)"
+            R"("call":{"instanceName":"maxItems","position":0,"default":true},"static":true,)"
+            R"("fromStaticCache":false,"failure":"none"})");
+  EXPECT_EQ(lines[2]["error"], "NotOpen");
+}
+
 }  // namespace
 }  // namespace loomset::testing
