@@ -421,6 +421,7 @@ void PLUBatchingDispatcher::dispatchOnWorker(Completion handler) {
     return;
   }
 
+  platform_->httpSettings.applyTo(*request);
   PLU_LOG_VERBOSE("Sending hit(s) " + request->method + ": " + request->url);
   auto sentHits = std::make_shared<std::vector<PLUStoredHit>>(std::move(hits));
   auto sharedHandler = std::make_shared<Completion>(std::move(handler));
