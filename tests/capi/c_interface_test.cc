@@ -16,7 +16,9 @@
 #include "analytics/PLUInstanceControl.h"
 #include "analytics/PLUInternal.h"
 #include "analytics/PLULog.h"
+#include "loomset/MOXDataLayer.h"
 #include "loomset/MOXManager.h"
+#include "loomset/Objects.h"
 #include "loomset/PLUCollectorEndpoints.h"
 #include "support/PLUCollector.h"
 #include "support/PLURecording.h"
@@ -84,6 +86,9 @@ class CInterfaceTest : public ::testing::Test {
   ~CInterfaceTest() override {
     loomset_container_close(container_);
     loomset_container_release(container_);
+    // A push waits for the data layer's store to have restored, so no restore is still to run
+    // when the data root goes.
+    MOXManager::instance()->dataLayer()->push(Dictionary::create());
     MOXManager::clearManagerInstance();
   }
 
@@ -94,12 +99,12 @@ class CInterfaceTest : public ::testing::Test {
     return text ? take(text, length) : "<none>";
   }
 
-  testing::ScopedRecordingLogger log_;
   // Real loops: the opener waits on the main loop, and handlers run on the caller's thread.
   testing::ScopedPlatform platform_{[](Platform& p) {
     p.mainLoop = std::make_shared<AsioEventLoop>("capi-main");
     p.background = std::make_shared<ThreadPoolExecutor>(1);
   }};
+  testing::ScopedRecordingLogger log_;
   loomset_container* container_ = nullptr;
 };
 

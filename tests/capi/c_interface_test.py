@@ -7,6 +7,7 @@ with a Python callback, opting out, and the error codes with the thread's last e
     c_interface_test.py PATH_TO_SHARED_LIBRARY
 """
 import ctypes
+import gzip
 import http.server
 import json
 import os
@@ -86,19 +87,21 @@ class Collector(http.server.BaseHTTPRequestHandler):
         Collector.received.set()
 
     def do_GET(self):
-        self.record(urllib.parse.urlsplit(self.path).query)
-        self.answer()
+        url = urllib.parse.urlsplit(self.path)
+        if url.path != "/collect":
+            return self.answer(404)  # no container is served here
+        self.record(url.query)
+        self.answer(200)
 
     def do_POST(self):
         body = self.rfile.read(int(self.headers.get("Content-Length", "0")))
         if self.headers.get("Content-Encoding") == "gzip":
-            import gzip
             body = gzip.decompress(body)
         self.record(body.decode("utf-8"))
-        self.answer()
+        self.answer(200)
 
-    def answer(self):
-        self.send_response(200)
+    def answer(self, status):
+        self.send_response(status)
         self.send_header("Content-Length", "0")
         self.end_headers()
 
@@ -122,8 +125,8 @@ class CInterfaceFromPython(unittest.TestCase):
         assert lib.loomset_set_data_root(os.path.join(cls.dir.name, "data").encode()) == OK
         assert lib.loomset_set_resource_directory(bundle.encode()) == OK
         assert lib.loomset_set_collector(base, base) == OK
-        # Fetches go to the local collector, which has no container: the opening completes when
-        # that fetch fails, with the shipped default in use.
+        # Fetches go to the local collector, which answers 404: the opening completes when that
+        # fetch fails, with the shipped default in use.
         assert lib.loomset_set_container_server(base) == OK
 
     @classmethod

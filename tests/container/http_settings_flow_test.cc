@@ -41,7 +41,6 @@ class ContainerHttpSettingsTest : public ::testing::Test {
 
   LocalHttpServer server_;
   LocalProxy proxy_;
-  testing::ScopedRecordingLogger log_;
   testing::ScopedPlatform platform_{[this](Platform& p) {
     p.http = std::make_shared<CurlHttpClient>();
     p.httpSettings.proxy = proxy_.url();
@@ -49,6 +48,7 @@ class ContainerHttpSettingsTest : public ::testing::Test {
       return std::make_unique<SilentWatcher>();
     };
   }};
+  testing::ScopedRecordingLogger log_;
 };
 
 TEST_F(ContainerHttpSettingsTest, ContainerFetchesGoThroughTheConfiguredProxy) {
@@ -89,7 +89,6 @@ TEST_F(ContainerHttpSettingsTest, PixelHitsGoThroughTheConfiguredProxy) {
 
 TEST(ContainerHttpSettings, EveryRequestCarriesTheAuthoritiesAndTheConfiguredTimeOut) {
   auto http = std::make_shared<testing::RecordingHttpClient>();
-  testing::ScopedRecordingLogger log;
   testing::ScopedPlatform platform([&](Platform& p) {
     p.http = http;
     p.httpSettings.caBundlePath = "/etc/corp/ca.pem";
@@ -99,6 +98,7 @@ TEST(ContainerHttpSettings, EveryRequestCarriesTheAuthoritiesAndTheConfiguredTim
       return std::make_unique<SilentWatcher>();
     };
   });
+  testing::ScopedRecordingLogger log;
   auto callback = std::make_shared<Recorder>();
   auto loader = MOXResourceLoader::create("GTM-1");  // its own time-out is 60 s
   loader->setCallback(callback);
