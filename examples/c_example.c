@@ -8,12 +8,12 @@
 
 #include "loomset/loomset.h"
 
-#define CHECK(call)                                                             \
-  do {                                                                          \
-    if ((call) != LOOMSET_OK) {                                                 \
-      fprintf(stderr, "%s failed: %s\n", #call, loomset_last_error());          \
-      exit(1);                                                                  \
-    }                                                                           \
+#define CHECK(call)                                                    \
+  do {                                                                 \
+    if ((call) != LOOMSET_OK) {                                        \
+      fprintf(stderr, "%s failed: %s\n", #call, loomset_last_error()); \
+      exit(1);                                                         \
+    }                                                                  \
   } while (0)
 
 static atomic_int dispatched = -1;
