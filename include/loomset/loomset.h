@@ -65,7 +65,8 @@ LOOMSET_EXPORT loomset_status loomset_set_ca_bundle(const char* path);
 /* The time-out of every request in seconds; 0: the library's own per request. */
 LOOMSET_EXPORT loomset_status loomset_set_request_timeout(double seconds);
 /* The container server ("https://host[:port]") for containers opened from now on; NULL: the
- * default server. */
+ * default server. It is the manager's setting, so it creates the manager: set the data root and
+ * the other settings above first. */
 LOOMSET_EXPORT loomset_status loomset_set_container_server(const char* address);
 /* The analytics collector's base URLs (scheme, host, port), plain and secure. */
 LOOMSET_EXPORT loomset_status loomset_set_collector(const char* plain_base_url,
@@ -116,8 +117,9 @@ LOOMSET_EXPORT loomset_status loomset_container_get_int64(loomset_container* con
 /* Handlers for "_func" tags and macros. The parameters arrive as a JSON object (the tag's or
  * macro's "additional_params"). They run on the thread that pushed the event or asked for the
  * value, possibly on several threads at once. `release`, when not NULL, is called once with
- * `user_data` when the handler is replaced, removed, or its container goes away. A NULL handler
- * removes the one registered under the name. */
+ * `user_data` when the handler is replaced, removed, or its container goes away, or at once when
+ * registering fails; never under a lock of the library. A NULL handler removes the one
+ * registered under the name. */
 typedef void (*loomset_tag_handler)(void* user_data, const char* tag_name,
                                     const char* parameters_json, size_t parameters_length);
 
@@ -187,7 +189,8 @@ LOOMSET_EXPORT loomset_status loomset_tracker_send(loomset_tracker* tracker,
 /* What a dispatch did: 0 nothing to send, 1 sent, 2 failed. */
 typedef void (*loomset_dispatch_callback)(void* user_data, int outcome);
 /* Sends the stored analytics hits now; `callback` (may be NULL) hears the outcome once, on the
- * analytics worker thread. */
+ * analytics worker thread. A dispatch with a callback switches periodic dispatch off until a
+ * positive interval is set again. */
 LOOMSET_EXPORT loomset_status loomset_dispatch(loomset_dispatch_callback callback, void* user_data);
 /* Seconds between periodic dispatches (0 or less: only on request). */
 LOOMSET_EXPORT loomset_status loomset_set_dispatch_interval(double seconds);
