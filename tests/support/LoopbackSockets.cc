@@ -24,7 +24,9 @@ sockaddr_in loopback(int port) {
 }  // namespace
 
 int listenOnLoopback(int* port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  // Non-blocking: a client may give up between the poll that saw it and the accept, and a
+  // blocking accept would then wait for the next client, past the server's shutdown.
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) throw std::runtime_error("socket failed");
   sockaddr_in address = loopback(0);
   if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||

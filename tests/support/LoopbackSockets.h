@@ -5,7 +5,8 @@
 
 namespace loomset::testing {
 
-// A listening socket on 127.0.0.1 and a free port; throws std::runtime_error on failure.
+// A non-blocking listening socket on 127.0.0.1 and a free port (accepted sockets block); throws
+// std::runtime_error on failure.
 int listenOnLoopback(int* port);
 // A connected socket to 127.0.0.1:port, or -1.
 int connectToLoopback(int port);
