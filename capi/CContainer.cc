@@ -1,5 +1,6 @@
 // Containers through the C interface: opening through MOXContainerOpener, the typed getters and
 // the C handlers.
+#include <cmath>
 #include <memory>
 #include <new>
 #include <string>
@@ -32,14 +33,17 @@ loomset_status needKey(const char* key) {
 
 extern "C" {
 
-loomset_status loomset_container_open(const char* containerId, loomset_open_type openType,
-                                      double timeoutSeconds, loomset_container** outContainer) {
+loomset_status loomset_container_open(const char* containerId, int openType, double timeoutSeconds,
+                                      loomset_container** outContainer) {
   return guarded([&] {
     if (!containerId || !*containerId || !outContainer) {
       return fail(LOOMSET_ERROR_INVALID_ARGUMENT, "no container id or no place for the handle");
     }
     if (openType != LOOMSET_OPEN_PREFER_NON_DEFAULT && openType != LOOMSET_OPEN_PREFER_FRESH) {
       return fail(LOOMSET_ERROR_INVALID_ARGUMENT, "unknown open type");
+    }
+    if (!std::isfinite(timeoutSeconds)) {
+      return fail(LOOMSET_ERROR_INVALID_ARGUMENT, "the time-out is not a number of seconds");
     }
     const double* timeout = timeoutSeconds < 0 ? nullptr : &timeoutSeconds;
     auto future = loomset::MOXContainerOpener::openContainerWithId(

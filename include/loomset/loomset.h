@@ -85,9 +85,9 @@ typedef enum loomset_open_type {
 
 /* Opens the container and waits until the open type is satisfied or `timeout_seconds` pass
  * (a negative time-out: the opener's default of 2 seconds); on time-out the container is handed
- * over as it is. Do not call it from a callback of the library. */
-LOOMSET_EXPORT loomset_status loomset_container_open(const char* container_id,
-                                                     loomset_open_type open_type,
+ * over as it is. `open_type` is a loomset_open_type (an int, so that any value a caller passes is
+ * checked rather than undefined). Do not call it from a callback of the library. */
+LOOMSET_EXPORT loomset_status loomset_container_open(const char* container_id, int open_type,
                                                      double timeout_seconds,
                                                      loomset_container** out_container);
 /* Releases the handle; the container stays open. NULL is ignored. */

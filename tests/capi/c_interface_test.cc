@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <future>
 #include <stdexcept>
@@ -149,8 +150,11 @@ TEST_F(CInterfaceTest, BadArgumentsAreCodesWithTheThreadsLastErrorText) {
   loomset_container* none = nullptr;
   EXPECT_EQ(loomset_container_open("", LOOMSET_OPEN_PREFER_FRESH, 1, &none),
             LOOMSET_ERROR_INVALID_ARGUMENT);
-  EXPECT_EQ(loomset_container_open(kId, static_cast<loomset_open_type>(7), 1, &none),
-            LOOMSET_ERROR_INVALID_ARGUMENT);
+  EXPECT_EQ(loomset_container_open(kId, 7, 1, &none), LOOMSET_ERROR_INVALID_ARGUMENT);
+  for (double endless : {std::nan(""), HUGE_VAL}) {
+    EXPECT_EQ(loomset_container_open(kId, LOOMSET_OPEN_PREFER_FRESH, endless, &none),
+              LOOMSET_ERROR_INVALID_ARGUMENT);
+  }
   EXPECT_EQ(none, nullptr);
 
   // The text belongs to the thread that failed; a call that succeeds clears it.
