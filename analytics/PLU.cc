@@ -124,6 +124,7 @@ std::shared_ptr<const PLUCrashReporting> makeCrashReporting(const std::shared_pt
     auto facade = weakFacade.lock();
     return facade ? PLUInternal::plu_defaultTracker(*facade) : nullptr;
   };
+  reporting->commitStores = [] { PLUDataStore::saveAllStores(); };
   reporting->dispatchWithCompletionHandler =
       [weakFacade](std::function<void(PLUDispatchOutcome)> handler) {
         if (auto facade = weakFacade.lock()) {

@@ -43,6 +43,8 @@ HttpRequest MOXNetworking::requestWithURL(const std::string& url) {
   request.headers = {{"User-Agent", MOXDispatchUtil::userAgentString()},
                      {"Cache-Control", "no-cache"}};
   request.followRedirects = true;
+  // Nothing reads the answer's body; a server sending a large one must not make us hold it.
+  request.bodyBytesKept = kHttpIgnoredBodyBytesKept;
   return request;
 }
 

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "loomset/Objects.h"
 #include "loomset/platform/Clock.h"
@@ -95,7 +97,84 @@ plist_t toPlist(const ObjectPtr& object, int depth, std::string* error) {
   }
 }
 
-ObjectPtr fromPlist(plist_t node, int depth, std::string* error) {
+// Whether the tree nests no deeper than `levels` below `node`; walks no deeper than that itself.
+bool nestsWithin(plist_t node, int levels) {
+  const plist_type type = plist_get_node_type(node);
+  if (type != PLIST_ARRAY && type != PLIST_DICT) return true;
+  if (levels <= 0) {  // an empty one is still within
+    return (type == PLIST_ARRAY ? plist_array_get_size(node) : plist_dict_get_size(node)) == 0;
+  }
+  if (type == PLIST_ARRAY) {
+    const std::uint32_t n = plist_array_get_size(node);
+    for (std::uint32_t i = 0; i < n; ++i) {
+      if (!nestsWithin(plist_array_get_item(node, i), levels - 1)) return false;
+    }
+    return true;
+  }
+  plist_dict_iter it = nullptr;
+  plist_dict_new_iter(node, &it);
+  if (!it) return true;
+  bool within = true;
+  for (;;) {
+    plist_t value = nullptr;
+    plist_dict_next_item(node, it, nullptr, &value);
+    if (!value) break;
+    if (!nestsWithin(value, levels - 1)) {
+      within = false;
+      break;
+    }
+  }
+  std::free(it);
+  return within;
+}
+
+// libplist's key getter asserts that a key holds no NUL byte, which stops the process on a damaged
+// or hostile file, and it has no in-place reader for keys. Its XML writer copies a key's bytes
+// as they are, NULs included, escaping only "&", "<" and ">": so one XML rendering of the whole
+// document tells whether any text in it holds a NUL, and for such documents each key is read
+// from its own rendering, up to its first NUL byte (as strings are). The writer recurses without
+// a limit: only trees within the reading's own depth limit are rendered.
+bool renderingHoldsNul(plist_t node) {
+  char* xml = nullptr;
+  std::uint32_t length = 0;
+  plist_to_xml(node, &xml, &length);
+  if (!xml) return true;  // unknown: take the careful path
+  const bool nul = std::memchr(xml, 0, length) != nullptr;
+  plist_to_xml_free(xml);
+  return nul;
+}
+
+std::string keyTextFromRendering(plist_t key) {
+  char* xml = nullptr;
+  std::uint32_t length = 0;
+  plist_to_xml(key, &xml, &length);
+  if (!xml) return std::string();
+  const std::string_view rendering(xml, length);
+  std::string text;
+  const std::size_t open = rendering.find("<key>");
+  if (open != std::string_view::npos) {
+    for (std::size_t i = open + 5; i < rendering.size() && rendering[i] != '\0';) {
+      const std::string_view rest = rendering.substr(i);
+      if (rest.substr(0, 6) == "</key>") break;
+      if (rest.substr(0, 5) == "&amp;") {
+        text += '&';
+        i += 5;
+      } else if (rest.substr(0, 4) == "&lt;") {
+        text += '<';
+        i += 4;
+      } else if (rest.substr(0, 4) == "&gt;") {
+        text += '>';
+        i += 4;
+      } else {
+        text += rendering[i++];
+      }
+    }
+  }
+  plist_to_xml_free(xml);
+  return text;
+}
+
+ObjectPtr fromPlist(plist_t node, int depth, bool keysMayHoldNul, std::string* error) {
   if (depth > kMaxDepth) {
     *error = "nesting too deep";
     return nullptr;
@@ -130,6 +209,7 @@ ObjectPtr fromPlist(plist_t node, int depth, std::string* error) {
       return String::create(text ? std::string(text, ::strnlen(text, length)) : std::string());
     }
     case PLIST_KEY: {
+      if (keysMayHoldNul) return String::create(keyTextFromRendering(node));
       char* text = nullptr;
       plist_get_key_val(node, &text);
       std::string value = text ? text : "";
@@ -153,7 +233,7 @@ ObjectPtr fromPlist(plist_t node, int depth, std::string* error) {
       auto array = Array::create();
       const std::uint32_t n = plist_array_get_size(node);
       for (std::uint32_t i = 0; i < n; ++i) {
-        ObjectPtr item = fromPlist(plist_array_get_item(node, i), depth + 1, error);
+        ObjectPtr item = fromPlist(plist_array_get_item(node, i), depth + 1, keysMayHoldNul, error);
         if (!item) return nullptr;
         array->addObject(std::move(item));
       }
@@ -166,21 +246,26 @@ ObjectPtr fromPlist(plist_t node, int depth, std::string* error) {
       if (!it) return dict;
       ObjectPtr result = dict;
       for (;;) {
-        char* key = nullptr;
+        // The iterator's own copy of the key is the asserting getter: keys are read here.
         plist_t value = nullptr;
-        plist_dict_next_item(node, it, &key, &value);
-        if (!value) {
-          std::free(key);
-          break;
-        }
-        ObjectPtr item = fromPlist(value, depth + 1, error);
+        plist_dict_next_item(node, it, nullptr, &value);
+        if (!value) break;
+        ObjectPtr item = fromPlist(value, depth + 1, keysMayHoldNul, error);
         if (!item) {
-          std::free(key);
           result = nullptr;
           break;
         }
-        dict->setObject(std::move(item), std::string_view(key ? key : ""));
-        std::free(key);
+        plist_t key = plist_dict_item_get_key(value);
+        std::string keyText;
+        if (keysMayHoldNul) {
+          keyText = key ? keyTextFromRendering(key) : std::string();
+        } else {
+          char* copied = nullptr;
+          if (key) plist_get_key_val(key, &copied);
+          keyText = copied ? copied : "";
+          std::free(copied);
+        }
+        dict->setObject(std::move(item), keyText);
       }
       std::free(it);
       return result;
@@ -226,8 +311,13 @@ ObjectPtr objectFromPropertyListData(const std::string& data, std::string* error
     if (error) *error = "not a property list";
     return nullptr;
   }
+  if (!nestsWithin(root.get(), maxDepth)) {
+    if (error) *error = "nesting too deep";
+    return nullptr;
+  }
   // Starting deeper than 0 leaves `maxDepth` levels before the walk's own limit.
-  ObjectPtr object = fromPlist(root.get(), kMaxDepth - maxDepth, &reason);
+  ObjectPtr object =
+      fromPlist(root.get(), kMaxDepth - maxDepth, renderingHoldsNul(root.get()), &reason);
   if (!object && error) *error = reason;
   return object;
 }

@@ -85,6 +85,10 @@ void report(const std::shared_ptr<const PLUCrashReporting>& reporting,
     const PLUHitMap hit =
         PLUDictionaryBuilder::plu_exceptionWithDescription(description, true).build();
     if (auto tracker = reporting->defaultTracker()) tracker->plu_send(hit);
+    // The hit is queued for the worker and would be committed with the next batched save; a
+    // dispatch that answers at once (offline, or a request already in flight) would let the
+    // process end before that.
+    if (reporting->commitStores) reporting->commitStores();
     dispatchUntilDone(reporting, latch, deadline);
   } catch (...) {
     latch->open();

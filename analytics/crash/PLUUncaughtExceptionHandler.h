@@ -1,7 +1,7 @@
 // Crash reporting: a terminate handler that turns the first uncaught C++ exception of the
 // process into one fatal exception hit on the default tracker of the facade that installed it,
-// dispatches it, waits at most five seconds for the dispatch, and then hands over to the
-// terminate handler it replaced.
+// commits it to the hit store, dispatches it, waits at most five seconds in all, and then hands
+// over to the terminate handler it replaced.
 //
 // Fatal signals are left alone: building and sending a hit allocates and takes locks, which a
 // signal handler cannot do safely.
@@ -23,6 +23,9 @@ class PLUTracker;
 // nothing once the facade is gone.
 struct PLUCrashReporting {
   std::function<std::shared_ptr<PLUTracker>()> defaultTracker;
+  // Commits every hit store, waiting for the analytics worker: the crash hit is durable before
+  // the dispatch starts, whatever that dispatch answers and however soon.
+  std::function<void()> commitStores;
   // Dispatches, calling the handler with the outcome (nothing to send without a dispatcher).
   std::function<void(std::function<void(PLUDispatchOutcome)> handler)>
       dispatchWithCompletionHandler;

@@ -27,6 +27,8 @@ HttpRequest PLURequestBuilder::baseRequest() const {
       {"Cache-Control", "no-cache"},
       {"Pragma", "no-cache"},
   };
+  // Nothing reads the answer's body; a server sending a large one must not make us hold it.
+  request.bodyBytesKept = kHttpIgnoredBodyBytesKept;
   return request;
 }
 

@@ -140,6 +140,7 @@ TEST(PLURequestBuilder, RequestsCarryTheFormTypeUserAgentAndNoCaching) {
   EXPECT_EQ(get.method, "GET");
   EXPECT_EQ(get.url, "https://c.example/collect?v=1&t=event");
   EXPECT_TRUE(get.body.empty());
+  EXPECT_EQ(get.bodyBytesKept, kHttpIgnoredBodyBytesKept);  // the collector's answer is not read
   auto header = [](const HttpRequest& request, const std::string& name) {
     for (const auto& [key, value] : request.headers) {
       if (key == name) return value;

@@ -47,19 +47,18 @@ ContainerServer::ContainerServer() {
   http_.setHandler("/r", [this](const LocalHttpServer::Request& request) {
     const std::string id = parameter(request, "id");
     std::lock_guard<std::mutex> lock(mu_);
-    if (held_.count(id) != 0) {
-      LocalHttpServer::Response held = body(200, "");
-      held.holdUntilReleased = true;
-      return held;
-    }
     const auto it = entries_.find(id);
-    if (it == entries_.end()) return body(404, "no such container");
-    MOXPLegacyRawProtoSupplementedResource answer;
-    answer.set_fingerprint(it->second.fingerprint);
-    if (parameter(request, "pv") != it->second.fingerprint) {
-      answer.mutable_resource()->ParseFromString(it->second.bytes);
+    LocalHttpServer::Response response = body(404, "no such container");
+    if (it != entries_.end()) {
+      MOXPLegacyRawProtoSupplementedResource answer;
+      answer.set_fingerprint(it->second.fingerprint);
+      if (parameter(request, "pv") != it->second.fingerprint) {
+        answer.mutable_resource()->ParseFromString(it->second.bytes);
+      }
+      response = body(200, answer.SerializeAsString());
     }
-    return body(200, answer.SerializeAsString());
+    response.holdUntilReleased = held_.count(id) != 0;
+    return response;
   });
 }
 

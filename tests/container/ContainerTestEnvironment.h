@@ -40,8 +40,10 @@ class ContainerServer {
   void setResource(const std::string& containerId, const MOXPResource& resource,
                    const std::string& fingerprint);
   void enqueue(LocalHttpServer::Response response) { http_.enqueueResponse("/r", response); }
-  // From now on, fetches of the id are held unanswered until the server goes.
+  // From now on, fetches of the id are held unanswered until the server goes or they are released.
   void holdFetchesOf(const std::string& containerId);
+  // Lets every held fetch (present and future ones) be answered.
+  void releaseHeldFetches() { http_.releaseHeldResponses(); }
   static LocalHttpServer::Response body(int status, std::string body);
 
   std::string address() const { return http_.baseUrl(); }

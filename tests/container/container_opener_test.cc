@@ -48,11 +48,14 @@ class ContainerOpenerTest : public ::testing::Test {
 };
 
 TEST_F(ContainerOpenerTest, PreferNonDefaultCompletesWithTheFirstFetchNotTheMissingSavedCopy) {
+  holdFetches();
   const auto future = open(kMOXOpenTypePreferNonDefault);
   ASSERT_NE(future, nullptr);
   EXPECT_FALSE(future->isDone());
+  ASSERT_TRUE(env.runUntil([&] { return env.server().fetchCount() == 1; }));
   env.platform().runUntilIdle();  // the saved copy is missing: still waiting
   EXPECT_FALSE(future->isDone());
+  env.server().releaseHeldFetches();
   ASSERT_TRUE(env.runUntil([&] { return future->isDone(); }));
   EXPECT_EQ(future->get()->stringForKey("greeting"), "fetched");
   EXPECT_EQ(future->get(), manager->getContainerById(kId));

@@ -102,6 +102,29 @@ TEST_F(HttpClientTest, PostSendsBodyBytesAndReusesTheConnection) {
   EXPECT_EQ(server_.acceptedConnections(), 1u);
 }
 
+TEST_F(HttpClientTest, BodiesPastTheKeptSizeAreReadAndDropped) {
+  std::string large(1 << 20, 'x');
+  for (std::size_t i = 0; i < large.size(); i += 997) large[i] = static_cast<char>('a' + i % 26);
+  server_.setResponse("/large", LocalHttpServer::Response::text(200, large));
+  auto chunked = LocalHttpServer::Response::text(200, large);
+  chunked.chunked = true;
+  server_.setResponse("/chunked", chunked);
+
+  for (const char* path : {"/large", "/chunked"}) {
+    HttpRequest request = get(server_.url(path));
+    request.bodyBytesKept = kHttpIgnoredBodyBytesKept;
+    const HttpResponse capped = fetch(request);
+    EXPECT_FALSE(capped.hasError()) << path << ": " << capped.errorText;
+    EXPECT_EQ(capped.status, 200) << path;
+    EXPECT_EQ(capped.body, large.substr(0, kHttpIgnoredBodyBytesKept)) << path;
+    request.bodyBytesKept = 0;
+    EXPECT_EQ(fetch(request).body, "") << path;
+  }
+  // The connection was read to its end: the next request reuses it.
+  EXPECT_EQ(fetch(get(server_.url("/large"))).body, large);
+  EXPECT_EQ(server_.acceptedConnections(), 1u);
+}
+
 TEST_F(HttpClientTest, RedirectsAreFollowedUnlessTurnedOff) {
   server_.setResponse("/old", LocalHttpServer::Response::redirect(302, "/new"));
   auto final = LocalHttpServer::Response::text(200, "moved here");

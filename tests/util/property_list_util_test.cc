@@ -84,6 +84,39 @@ TEST_F(PropertyListTest, MissingAndCorruptFilesAreReportedNotFatal) {
   EXPECT_NE(infos[0].find(", format: 0r"), std::string::npos);
 }
 
+// A binary property list {"a<NUL>b": "s<NUL>t", "x&<>y": true}, written by hand: libplist
+// itself stops the process when asked for a key holding a NUL byte.
+std::string binaryListWithNulBytes() {
+  const unsigned char bytes[] = {
+      'b',  'p', 'l', 'i', 's', 't', '0', '0',
+      0xD2, 1,   2,   3,   4,                  // 8: dict, keys 1 and 2, values 3 and 4
+      0x53, 'a', 0,   'b',                     // 13: "a\0b"
+      0x55, 'x', '&', '<', '>', 'y',           // 17: "x&<>y"
+      0x53, 's', 0,   't',                     // 23: "s\0t"
+      0x09,                                    // 27: true
+      8,    13,  17,  23,  27,                 // 28: offsets
+      0,    0,   0,   0,   0,   0,   1,   1,   // trailer: offset and reference sizes
+      0,    0,   0,   0,   0,   0,   0,   5,   // objects
+      0,    0,   0,   0,   0,   0,   0,   0,   // top object
+      0,    0,   0,   0,   0,   0,   0,   28,  // offset table
+  };
+  return std::string(reinterpret_cast<const char*>(bytes), sizeof bytes);
+}
+
+TEST_F(PropertyListTest, TextsHoldingNulBytesAreReadUpToTheirFirstNul) {
+  ASSERT_TRUE(MOXPropertyListUtil::writePropertyList("Seed", dict({})));  // creates Documents
+  spit(MOXPropertyListUtil::plistFilePath("Nul"), binaryListWithNulBytes());
+  ObjectPtr back = MOXPropertyListUtil::readPropertyList("Nul");
+  const auto* read = asDictionary(back);
+  ASSERT_NE(read, nullptr);
+  EXPECT_EQ(read->count(), 2u);
+  ASSERT_NE(read->objectForKey("a"), nullptr);
+  EXPECT_EQ(read->objectForKey("a")->description(), "s");
+  // In a list that holds a NUL somewhere every key takes the careful path: escapes come back.
+  ASSERT_NE(read->objectForKey("x&<>y"), nullptr);
+  EXPECT_TRUE(asNumber(read->objectForKey("x&<>y"))->boolValue());
+}
+
 TEST_F(PropertyListTest, ReadsXmlPropertyLists) {
   ASSERT_TRUE(MOXPropertyListUtil::writePropertyList("Seed", dict({})));  // creates Documents
   spit(MOXPropertyListUtil::plistFilePath("Xml"),

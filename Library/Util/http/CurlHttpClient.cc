@@ -134,8 +134,12 @@ class CurlHttpClient::Transfer final : public HttpCall,
 
  private:
   static size_t onBody(char* data, size_t size, size_t count, void* self) {
-    static_cast<Transfer*>(self)->response_.body.append(data, size * count);
-    return size * count;
+    auto* transfer = static_cast<Transfer*>(self);
+    std::string& body = transfer->response_.body;
+    const std::size_t kept = transfer->request_.bodyBytesKept;
+    const std::size_t room = body.size() < kept ? kept - body.size() : 0;
+    body.append(data, std::min(room, size * count));
+    return size * count;  // the rest is read and dropped
   }
 
   static size_t onHeader(char* data, size_t size, size_t count, void* self) {

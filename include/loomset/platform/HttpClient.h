@@ -11,7 +11,9 @@
 // loop given to `send`, never inline inside `send` or `cancel`.
 #pragma once
 
+#include <cstddef>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -43,6 +45,10 @@ struct LOOMSET_EXPORT HttpRequest {
   // A PEM file of the certificate authorities trusted for https (and https proxies) instead of
   // the system's; empty: the system's.
   std::string caBundlePath;
+  // The most bytes of the response body kept in HttpResponse::body; the rest is read and
+  // discarded, so that a request whose answer nobody reads holds no more than this however much
+  // the server sends. The request completes as usual either way.
+  std::size_t bodyBytesKept = std::numeric_limits<std::size_t>::max();
 };
 
 // What an application sets once for every request of both halves (the platform bundle's
@@ -64,6 +70,9 @@ struct LOOMSET_EXPORT HttpSettings {
   // Stamps these settings onto a request the library is about to send.
   void applyTo(HttpRequest& request) const;
 };
+
+// What the library keeps of the bodies it does not read (answers to hits and pixels).
+inline constexpr std::size_t kHttpIgnoredBodyBytesKept = 64 * 1024;
 
 enum class HttpErrorCode {
   kNone = 0,
