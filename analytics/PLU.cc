@@ -5,6 +5,7 @@
 #include "Library/Util/platform/ExitSavers.h"
 #include "Library/Util/platform/Mutex.h"
 #include "Library/Util/platform/NoDestructor.h"
+#include "Library/Util/platform/ObserverList.h"
 #include "analytics/PLUContext.h"
 #include "analytics/PLUInstanceControl.h"
 #include "analytics/PLUInternal.h"
@@ -14,6 +15,7 @@
 #include "analytics/PLUUserDefaults.h"
 #include "analytics/crash/PLUUncaughtExceptionHandler.h"
 #include "analytics/dispatch/PLUDispatcher.h"
+#include "analytics/dispatch/PLUFlushRun.h"
 #include "analytics/model/PLUModelEnvironment.h"
 #include "analytics/store/PLUDataStore.h"
 #include "loomset/PLUFields.h"
@@ -60,6 +62,13 @@ bool isBlank(std::string_view text) {
   return text.empty();
 }
 
+using DeliveryObservers = ObserverList<PLUDispatchReport>;
+
+std::shared_ptr<DeliveryObservers> makeDeliveryObservers() {
+  return std::make_shared<DeliveryObservers>(
+      [](const std::string& message) { PLU_LOG_ERROR("Delivery observer: " + message); });
+}
+
 }  // namespace
 
 // The facade's state, behind the public header.
@@ -72,6 +81,7 @@ class PLU::State {
   // Set once, by `sharedInstance`, before anyone else sees the facade.
   std::shared_ptr<const PLUContext> context;
   std::shared_ptr<const PLUCrashReporting> crashReporting;
+  const std::shared_ptr<DeliveryObservers> deliveryObservers = makeDeliveryObservers();
 
   // The facade's lock.
   Mutex mu;
@@ -90,9 +100,10 @@ namespace {
 
 // What the facade hands down. The links back hold the facade weakly: parts below it never keep
 // it alive, and find nothing once it is gone.
-std::shared_ptr<const PLUContext> makeContext(const std::shared_ptr<PLU>& facade,
-                                              const std::shared_ptr<const Platform>& platform,
-                                              std::shared_ptr<PLUUserDefaults> userDefaults) {
+std::shared_ptr<const PLUContext> makeContext(
+    const std::shared_ptr<PLU>& facade, const std::shared_ptr<const Platform>& platform,
+    std::shared_ptr<PLUUserDefaults> userDefaults,
+    const std::shared_ptr<DeliveryObservers>& deliveryObservers) {
   auto context = std::make_shared<PLUContext>();
   context->platform = platform;
   context->worker = platform->analyticsWorker;
@@ -113,6 +124,10 @@ std::shared_ptr<const PLUContext> makeContext(const std::shared_ptr<PLU>& facade
   context->defaultTracker = [weakFacade]() -> std::shared_ptr<PLUTracker> {
     auto facade = weakFacade.lock();
     return facade ? PLUInternal::plu_defaultTracker(*facade) : nullptr;
+  };
+  context->reportDispatch = [weakObservers = std::weak_ptr<DeliveryObservers>(deliveryObservers),
+                             mainLoop = platform->mainLoop](const PLUDispatchReport& report) {
+    if (auto observers = weakObservers.lock()) observers->post(*mainLoop, report);
   };
   return context;
 }
@@ -169,7 +184,8 @@ std::shared_ptr<PLU> PLU::sharedInstance() {
     if (slot.instance) return slot.instance;
     created.reset(new PLU(Platform::current()));  // the constructor is private to the facade
     State& state = *created->state_;
-    state.context = makeContext(created, state.platform, state.userDefaults);
+    state.context =
+        makeContext(created, state.platform, state.userDefaults, state.deliveryObservers);
     state.crashReporting = makeCrashReporting(created);
     slot.instance = created;
     PLUContext::setShared(state.context);
@@ -385,6 +401,28 @@ void PLU::dispatchWithCompletionHandler(DispatchCompletion handler) {
 std::string PLU::clientId() {
   auto dispatcher = PLUInternal::dispatcher(*this);
   return dispatcher ? dispatcher->clientId() : std::string();
+}
+
+PLUObserverToken PLU::addDeliveryObserver(PLUDeliveryObserver observer) {
+  return state_->deliveryObservers->add(std::move(observer));
+}
+
+void PLU::removeDeliveryObserver(PLUObserverToken token) {
+  state_->deliveryObservers->remove(token);
+}
+
+PLUFlushResult PLU::flush(double timeoutSeconds) {
+  // The worker cannot wait for its own requests: there a flush without time only saves and
+  // counts, inline.
+  const bool onWorker = state_->platform->analyticsWorker->isCurrent();
+  auto run = std::make_shared<PLUFlushRun>(state_->platform->clock, onWorker ? 0 : timeoutSeconds);
+  // The container half's stores too, as on leaving the foreground, but without waiting past the
+  // deadline for a store whose queue is held up (it then saves later, on its own).
+  ExitSavers::saveAllBefore(run->realDeadline());
+  auto dispatcher = PLUInternal::dispatcher(*this);
+  if (!dispatcher) return run->stop();
+  dispatcher->flush(run);
+  return onWorker ? run->stop() : run->wait();
 }
 
 }  // namespace loomset

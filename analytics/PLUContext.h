@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "loomset/PLUCollectorEndpoints.h"
+#include "loomset/PLUDelivery.h"
 #include "loomset/PLUHitMap.h"
 
 namespace loomset {
@@ -39,6 +40,9 @@ struct PLUContext {
   std::function<void(const PLUHitMap& hit)> sendCampaignHit;
   // The facade's default tracker, or null.
   std::function<std::shared_ptr<PLUTracker>()> defaultTracker;
+  // Hands a dispatch's report to the facade's delivery observers; called on the worker, it only
+  // queues the report for the main loop. Empty: nobody hears the reports.
+  std::function<void(const PLUDispatchReport& report)> reportDispatch;
 
   // The same context with what is missing taken from its platform bundle (the bundle in force
   // when it has none): the bundle's analytics worker, the user defaults and a properties store

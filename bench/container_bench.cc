@@ -177,5 +177,20 @@ void BM_StringForKeyOfACachedMacro(benchmark::State& state) {
 }
 BENCHMARK(BM_StringForKeyOfACachedMacro);
 
+// The same lookup explained: evaluated afresh, traced, with the errors it logs kept.
+void BM_StringDetailForKeyOfACachedMacro(benchmark::State& state) {
+  const SavedCopyPlatform platform;
+  const auto manager = MOXManager::createWithSameInstance(false);
+  const auto applied = std::make_shared<bench::SavedCopyApplied>();
+  const auto container = manager->openContainerById(kId, applied);
+  applied->wait();
+  const std::string key = "m250";
+  if (container->stringDetailForKey(key).value != "value 250") state.SkipWithError("not applied");
+  for (auto _ : state) benchmark::DoNotOptimize(container->stringDetailForKey(key));
+  container->close();
+  MOXManager::clearManagerInstance();
+}
+BENCHMARK(BM_StringDetailForKeyOfACachedMacro);
+
 }  // namespace
 }  // namespace loomset

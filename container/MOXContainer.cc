@@ -1,11 +1,13 @@
 #include "loomset/MOXContainer.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <exception>
 #include <utility>
 
 #include "container/MOXContainerRuntime.h"
+#include "container/MOXContainerStatusObservers.h"
 #include "container/MOXDiskLoadCallback.h"
 #include "container/MOXFunctionCallHandlers.h"
 #include "container/MOXNetworkLoadCallback.h"
@@ -53,6 +55,7 @@ MOXContainer::MOXContainer(std::string containerId, const std::shared_ptr<MOXMan
       dataLayer_(dataLayerOf(moxManager)),
       platform_(Platform::current()),
       handlers_(std::make_shared<MOXFunctionCallHandlers>()),
+      statusObservers_(std::make_shared<MOXContainerStatusObservers>()),
       resourceStorage_(std::move(resourceStorage)) {
   // Applied without the container's lock, as nothing else can reach the container yet: it is
   // built under the manager's lock (and the opener's notifier-map lock), which are taken after a
@@ -143,6 +146,35 @@ std::int64_t MOXContainer::int64ForKey(const std::string& key) {
   return MOXContainerRuntime::int64ForKey(runtime(), key);
 }
 
+namespace {
+
+// A closed container has no runtime to name the version; its last resource's is reported.
+template <typename Detail>
+Detail withVersion(Detail detail, MOXContainer& container) {
+  if (detail.why.failure == MOXValueFailure::kClosedContainer) {
+    detail.why.containerVersion = container.resourceVersion();
+  }
+  return detail;
+}
+
+}  // namespace
+
+MOXStringDetail MOXContainer::stringDetailForKey(const std::string& key) {
+  return withVersion(MOXContainerRuntime::stringDetailForKey(runtime(), key), *this);
+}
+
+MOXBooleanDetail MOXContainer::booleanDetailForKey(const std::string& key) {
+  return withVersion(MOXContainerRuntime::booleanDetailForKey(runtime(), key), *this);
+}
+
+MOXDoubleDetail MOXContainer::doubleDetailForKey(const std::string& key) {
+  return withVersion(MOXContainerRuntime::doubleDetailForKey(runtime(), key), *this);
+}
+
+MOXInt64Detail MOXContainer::int64DetailForKey(const std::string& key) {
+  return withVersion(MOXContainerRuntime::int64DetailForKey(runtime(), key), *this);
+}
+
 bool MOXContainer::isDefault() {
   RecursiveMutexLock lock(mu_);
   return lastRefreshTime_ == 0;
@@ -156,6 +188,42 @@ double MOXContainer::lastRefreshTime() {
 std::string MOXContainer::resourceVersion() {
   RecursiveMutexLock lock(mu_);
   return resourceVersion_;
+}
+
+// ---- Status ---------------------------------------------------------------------------------
+
+MOXContainerStatus MOXContainer::status() {
+  RecursiveMutexLock lock(mu_);
+  return statusLocked();
+}
+
+MOXContainerStatus MOXContainer::statusLocked() const {
+  MOXContainerStatus status;
+  status.containerId = containerId_;
+  status.resourceVersion = resourceVersion_;
+  status.source = source_;
+  status.lastFetchOutcome = lastFetchOutcome_;
+  status.lastFetchFailure = lastFetchFailure_;
+  status.lastFetchTimeMillis = lastFetchTime_;
+  status.fetching = fetching_;
+  status.nextFetchTimeMillis = nextFetchTime_;
+  status.closed = closed_;
+  return status;
+}
+
+MOXObserverToken MOXContainer::addStatusObserver(MOXContainerStatusObserver observer) {
+  return statusObservers_->add(std::move(observer));
+}
+
+void MOXContainer::removeStatusObserver(MOXObserverToken token) {
+  statusObservers_->remove(token);
+}
+
+// Only queues the status: observers run later on the main loop, when this lock is long released.
+void MOXContainer::postStatus() {
+  const MOXContainerStatus status = statusLocked();
+  statusObservers_->post(*platform_->mainLoop, status);
+  if (const auto manager = moxManager_.lock()) manager->postContainerStatus(status);
 }
 
 // ---- Handlers --------------------------------------------------------------------------------
@@ -201,6 +269,7 @@ void MOXContainer::refresh() {
     if (decision.accepted) {
       MOXLog::verbose("Container refresh requested.");
       loadAfterDelay(0);
+      postStatus();
     } else {
       MOXLog::verbose("Container refresh was called too often. Ignored.");
     }
@@ -223,6 +292,9 @@ void MOXContainer::close() {
     if (networkLoadCallback_) networkLoadCallback_->close();
     networkLoadCallback_.reset();
     std::atomic_store(&runtime_, std::shared_ptr<MOXRuntime>());
+    nextFetchTime_ = 0;
+    fetching_ = false;
+    postStatus();
     // Only itself: a container made with `containerById` and never opened must not take the
     // open container of its id out of the manager.
     if (const auto manager = moxManager_.lock()) {
@@ -275,6 +347,7 @@ void MOXContainer::loadAfterDelay(double delayMillis) {
     previousVersion = lastLoadedSupplementedResource_.fingerprint();
   }
   networkLoadScheduler_->loadAfterDelay(delayMillis, std::move(previousVersion));
+  nextFetchTime_ = currentTimeInMilliseconds() + std::max(delayMillis, 0.0);
 }
 
 void MOXContainer::saveResourceToDisk(

@@ -22,6 +22,7 @@
 #include "loomset/MOXDataLayer.h"
 #include "loomset/MOXExpandedResource.h"
 #include "loomset/MOXRuntime.h"
+#include "loomset/MOXValueDetail.h"
 
 namespace loomset {
 
@@ -38,6 +39,18 @@ class LOOMSET_EXPORT MOXContainerRuntime {
   static double doubleForKey(const std::shared_ptr<MOXRuntime>& runtime, const std::string& key);
   static std::int64_t int64ForKey(const std::shared_ptr<MOXRuntime>& runtime,
                                   const std::string& key);
+
+  // The getters' values with why they were answered (MOXValueDetail.h), with the getters' log
+  // lines. For a closed container (no runtime) the version is left empty for the container to
+  // fill in.
+  static MOXStringDetail stringDetailForKey(const std::shared_ptr<MOXRuntime>& runtime,
+                                            const std::string& key);
+  static MOXBooleanDetail booleanDetailForKey(const std::shared_ptr<MOXRuntime>& runtime,
+                                              const std::string& key);
+  static MOXDoubleDetail doubleDetailForKey(const std::shared_ptr<MOXRuntime>& runtime,
+                                            const std::string& key);
+  static MOXInt64Detail int64DetailForKey(const std::shared_ptr<MOXRuntime>& runtime,
+                                          const std::string& key);
 };
 
 }  // namespace loomset

@@ -25,9 +25,13 @@ void MOXDiskLoadCallback::onSuccess(const MOXPResourceWithMetadata& resource) {
   RecursiveMutexLock lock(container->mu_);
   if (container->closed_) return;
   // Applied only while nothing newer is: a saved copy never overrides a fetched resource.
-  if (container->lastRefreshTime_ == 0 && !apply(*container, resource)) {
-    fail(*container, kMOXLoadFailureIOError);
-    return;
+  if (container->lastRefreshTime_ == 0) {
+    if (!apply(*container, resource)) {
+      fail(*container, kMOXLoadFailureIOError);
+      return;
+    }
+    container->source_ = kMOXContainerSourceSaved;
+    container->postStatus();
   }
   if (callback_) {
     callback_->containerRefreshSuccess(container, kMOXContainerCallbackRefreshTypeSaved);
@@ -49,7 +53,10 @@ void MOXDiskLoadCallback::fail(MOXContainer& container, MOXLoadFailure failure) 
                                        kMOXContainerCallbackRefreshTypeSaved);
   }
   // Nothing usable on disk: fetch at once rather than wait for a schedule that never started.
-  if (container.lastRefreshTime_ == 0) container.loadAfterDelay(0);
+  if (container.lastRefreshTime_ == 0) {
+    container.loadAfterDelay(0);
+    container.postStatus();
+  }
 }
 
 bool MOXDiskLoadCallback::apply(MOXContainer& container, const MOXPResourceWithMetadata& saved) {

@@ -7,6 +7,7 @@
 #include "Library/Util/platform/Mutex.h"
 #include "Library/Util/platform/NoDestructor.h"
 #include "container/MOXCliquetClickReferrerListener.h"
+#include "container/MOXContainerStatusObservers.h"
 #include "container/MOXManagerListener.h"
 #include "container/MOXPixelNetworking.h"
 #include "container/preview/MOXPreviewManager.h"
@@ -69,7 +70,8 @@ void MOXManager::clearManagerInstance() {
 
 MOXManager::MOXManager(std::shared_ptr<const Platform> platform)
     : platform_(std::move(platform)),
-      dataLayer_(MOXDataLayer::createWithPersistentStore(dataLayerStore(platform_))) {
+      dataLayer_(MOXDataLayer::createWithPersistentStore(dataLayerStore(platform_))),
+      statusObservers_(std::make_shared<MOXContainerStatusObservers>()) {
   installPixelNetworking();
 }
 
@@ -216,6 +218,32 @@ void MOXManager::dispatch() {
 
 void MOXManager::dispatchWithCompletionHandler(DispatchCompletion handler) {
   MOXHitDelivery::dispatchWithCompletionHandler(std::move(handler));
+}
+
+MOXFlushResult MOXManager::flush(double timeoutSeconds) {
+  const MOXHitDelivery::FlushOutcome outcome = MOXHitDelivery::flush(timeoutSeconds);
+  MOXFlushResult result;
+  result.hitsSent = outcome.hits.hitsSent;
+  result.hitsDeleted = outcome.hits.hitsDeleted;
+  result.hitsLeft = outcome.hits.hitsLeft;
+  result.pixelsSent = outcome.pixelsSent;
+  result.pixelsLeft = outcome.pixelsLeft;
+  result.timedOut = outcome.hits.timedOut || outcome.pixelsTimedOut;
+  return result;
+}
+
+// ---- Status observers ------------------------------------------------------------------------
+
+MOXObserverToken MOXManager::addContainerStatusObserver(MOXContainerStatusObserver observer) {
+  return statusObservers_->add(std::move(observer));
+}
+
+void MOXManager::removeContainerStatusObserver(MOXObserverToken token) {
+  statusObservers_->remove(token);
+}
+
+void MOXManager::postContainerStatus(const MOXContainerStatus& status) {
+  statusObservers_->post(*platform_->mainLoop, status);
 }
 
 void MOXManager::applicationWillResignActive() {

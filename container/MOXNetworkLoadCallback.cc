@@ -18,6 +18,9 @@ void MOXNetworkLoadCallback::startLoad() {
   if (!container) return;
   RecursiveMutexLock lock(container->mu_);
   if (container->closed_) return;
+  container->fetching_ = true;
+  container->nextFetchTime_ = 0;
+  container->postStatus();
   if (callback_) {
     callback_->containerRefreshBegin(container, kMOXContainerCallbackRefreshTypeNetwork);
   }
@@ -58,6 +61,11 @@ void MOXNetworkLoadCallback::onSuccess(const MOXPLegacyRawProtoSupplementedResou
     container->saveResourceToDisk(loaded);
   }
   container->loadAfterDelay(MOXRefreshPolicy::kRefreshPeriodOnSuccess);
+  container->source_ = kMOXContainerSourceNetwork;
+  container->lastFetchOutcome_ = kMOXContainerFetchSucceeded;
+  container->lastFetchTime_ = container->lastRefreshTime_;
+  container->fetching_ = false;
+  container->postStatus();
   if (callback_) {
     callback_->containerRefreshSuccess(container, kMOXContainerCallbackRefreshTypeNetwork);
   }
@@ -73,6 +81,11 @@ void MOXNetworkLoadCallback::onFailure(MOXLoadFailure failure) {
 
 void MOXNetworkLoadCallback::fail(MOXContainer& container, MOXLoadFailure failure) {
   container.loadAfterDelay(MOXRefreshPolicy::kRefreshPeriodOnFailure);
+  container.lastFetchOutcome_ = kMOXContainerFetchFailed;
+  container.lastFetchFailure_ = MOXRefreshPolicy::networkLoadFailure(failure);
+  container.lastFetchTime_ = container.currentTimeInMilliseconds();
+  container.fetching_ = false;
+  container.postStatus();
   if (callback_) {
     callback_->containerRefreshFailure(container.shared_from_this(),
                                        MOXRefreshPolicy::networkLoadFailure(failure),

@@ -1,5 +1,6 @@
 #include "datalayer/MOXDataLayerPersistentStoreImpl.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <future>
@@ -129,16 +130,18 @@ MOXDataLayerPersistentStoreImpl::MOXDataLayerPersistentStoreImpl(
           platform->fileSystem)) {
   // When the application leaves the foreground, what is queued is committed before it goes on
   // (bounded, so that a queue nobody runs cannot hold the application up).
-  exitSaver_ = ExitSavers::add([weakCore = std::weak_ptr<Core>(core_)] {
-    const auto core = weakCore.lock();
-    if (!core) return;
-    auto saved = std::make_shared<std::promise<void>>();
-    core->enqueue([saved](Core& c) {
-      c.commit();
-      saved->set_value();
-    });
-    saved->get_future().wait_for(std::chrono::seconds(2));
-  });
+  exitSaver_ = ExitSavers::addBounded(
+      [weakCore = std::weak_ptr<Core>(core_)](ExitSavers::Deadline deadline) {
+        const auto core = weakCore.lock();
+        if (!core) return;
+        auto saved = std::make_shared<std::promise<void>>();
+        core->enqueue([saved](Core& c) {
+          c.commit();
+          saved->set_value();
+        });
+        const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        saved->get_future().wait_until(std::min(deadline, bound));
+      });
 }
 
 MOXDataLayerPersistentStoreImpl::~MOXDataLayerPersistentStoreImpl() {

@@ -84,6 +84,8 @@ const MOXPValueAndStatic& MOXRuntime::Impl::contextualFailure() {
 
 MOXPValueAndStatic MOXRuntime::Impl::evaluateMacroReferenceWithCycleDetection(
     const std::string& name, MOXPendingMacros& pending) {
+  MOXMacroTrace* const trace = pending.trace;
+  if (trace) pending.trace = nullptr;  // the macros the parameters refer to are not traced
   // Only names known here can ever be cached, so the lookup comes first and spares the cache
   // lookup for names whose results were never static.
   auto found = macroLookup.find(name);
@@ -92,7 +94,7 @@ MOXPValueAndStatic MOXRuntime::Impl::evaluateMacroReferenceWithCycleDetection(
     return failure();
   }
   MOXMacroInfo& info = found->second;
-  if (info.mayBeCached.load(std::memory_order_acquire)) {
+  if (!trace && info.mayBeCached.load(std::memory_order_acquire)) {
     if (auto cached = macroEvaluationCache.get(&info)) {
       pushUnevaluatedValueToDataLayer((*cached)->pushAfterEvaluate, pending);
       return (*cached)->valueAndStatic;
@@ -102,8 +104,11 @@ MOXPValueAndStatic MOXRuntime::Impl::evaluateMacroReferenceWithCycleDetection(
   std::size_t call = MOXMacroInfo::kNoCall;
   bool selectionStatic = true;
   if (!info.rules.empty()) {
-    Selection selection = calculateGenericToRunForRules(info.rules.items(), pending,
-                                                        MOXAddRemoveMacrosPopulator(info));
+    Selection selection =
+        trace ? calculateGenericToRunForRules(info.rules.items(), pending,
+                                              MOXTracingMacrosPopulator(info, *trace))
+              : calculateGenericToRunForRules(info.rules.items(), pending,
+                                              MOXAddRemoveMacrosPopulator(info));
     selectionStatic = selection.isStatic;
     if (!selection.calls.empty()) {
       if (selection.calls.size() > 1) {
@@ -111,6 +116,10 @@ MOXPValueAndStatic MOXRuntime::Impl::evaluateMacroReferenceWithCycleDetection(
       }
       call = selection.calls.front();
     }
+  }
+  if (trace) {
+    const bool byRule = call != MOXMacroInfo::kNoCall;
+    trace->selected(byRule ? call : info.defaultFunctionCall, byRule, info);
   }
   if (call == MOXMacroInfo::kNoCall) call = info.defaultFunctionCall;
   if (call == MOXMacroInfo::kNoCall) return failure();

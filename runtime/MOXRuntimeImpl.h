@@ -19,6 +19,7 @@
 #include "runtime/MOXIdentitySet.h"
 #include "runtime/MOXIndexedRule.h"
 #include "runtime/MOXMacroInfo.h"
+#include "runtime/MOXMacroTrace.h"
 
 namespace loomset {
 
@@ -34,6 +35,8 @@ struct MOXPendingMacros {
   std::vector<std::string_view> names;
   std::size_t depth = 0;
   MOXEvaluationBudget budget;
+  // Set only by an explained lookup, for its outermost name; taken by the first evaluation.
+  MOXMacroTrace* trace = nullptr;
 
   bool contains(std::string_view name) const;
   std::string description() const;
@@ -61,6 +64,8 @@ class MOXRuntime::Impl {
 
   MOXPValueAndStatic evaluateMacroReferenceWithCycleDetection(const std::string& name,
                                                               MOXPendingMacros& pending);
+  // Evaluates as a lookup does, afresh even when the result is cached, and fills the trace.
+  MOXPValueAndStatic explainMacroReference(const std::string& name, MOXMacroTrace& trace);
   void evaluateTags(const std::string& eventName);
 
   BoolAndStatic evaluatePredicatesInRule(const MOXIndexedRule& rule, MOXPendingMacros& pending);

@@ -9,11 +9,25 @@
 #include <string_view>
 
 #include "loomset/MOXRuntime.h"
+#include "runtime/MOXMacroTrace.h"
 
 namespace loomset {
 
+// An explained lookup: what `evaluateMacroReference` answers, whether that is the result of a
+// failed evaluation, and the trace of the outermost macro.
+struct MOXMacroExplanation {
+  MOXPValueAndStatic result;
+  bool failed;
+  MOXMacroTrace trace;
+};
+
 class MOXRuntimeInternals {
  public:
+  // Evaluates the macro as `evaluateMacroReference` does, with the same effects (pushes,
+  // caching), and traces it; see MOXMacroTrace.
+  static MOXMacroExplanation explainMacroReference(MOXRuntime& runtime,
+                                                   const std::string& macroName);
+
   static void setCurrentEventName(MOXRuntime& runtime, std::optional<std::string> name);
 
   // Entries currently held by the two caches.

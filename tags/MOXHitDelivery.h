@@ -13,8 +13,11 @@
 // answers.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 
+#include "loomset/PLUDelivery.h"
 #include "loomset/PLUHitMap.h"
 
 namespace loomset {
@@ -30,6 +33,18 @@ class MOXHitDelivery {
   // The application is leaving the foreground or terminating: every store of both halves saves
   // (the pixel hit store, the analytics hit stores, the data-layer store) before this returns.
   static void saveAllStores();
+
+  struct FlushOutcome {
+    PLUFlushResult hits;
+    std::size_t pixelsSent = 0;
+    // -1 when the pixel store could not be counted in time.
+    std::int64_t pixelsLeft = 0;
+    bool pixelsTimedOut = false;
+  };
+  // Saves every store, flushes the analytics hits (`PLU::flush`), then sends pixels one by one
+  // with the time left, until none is left, one fails, or the time is up. On the pixel worker
+  // thread the pixels are only counted, not sent (its sends could not complete).
+  static FlushOutcome flush(double timeoutSeconds);
 };
 
 }  // namespace loomset

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "Library/Util/MOXLogErrorCapture.h"
 #include "Library/Util/platform/CurrentLogger.h"
 
 namespace loomset {
@@ -47,6 +48,7 @@ void MOXDefaultLogger::verbose(const std::string& m) {
 }
 
 void MOXLog::error(const std::string& m) {
+  MOXLogErrorCapture::noteError(m);
   loadLogger()->error(m);
 }
 void MOXLog::warning(const std::string& m) {
@@ -68,6 +70,10 @@ void MOXLog::setLogger(std::shared_ptr<MOXLogger> logger) {
 
 std::shared_ptr<MOXLogger> MOXLog::logger() {
   return loadLogger();
+}
+
+bool MOXLog::enabled(std::uint32_t level) {
+  return logLevel() <= level || (level >= kMOXLogLevelError && MOXLogErrorCapture::active());
 }
 
 std::uint32_t MOXLog::logLevel() {

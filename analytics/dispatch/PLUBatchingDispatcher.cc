@@ -6,6 +6,7 @@
 #include "analytics/PLULog.h"
 #include "analytics/PLUUserDefaults.h"
 #include "analytics/dispatch/PLUBatching.h"
+#include "analytics/dispatch/PLUFlushRun.h"
 #include "analytics/dispatch/PLUHitRequest.h"
 #include "analytics/dispatch/PLUPayload.h"
 #include "analytics/dispatch/PLUURLConnection.h"
@@ -367,12 +368,15 @@ void PLUBatchingDispatcher::dispatchWithCompletionHandler(Completion handler) {
     current = defaultCompletionHandler();
   }
   auto shared = std::make_shared<Completion>(std::move(current));
-  onWorker([shared](PLUBatchingDispatcher& self) { self.dispatchOnWorker(*shared); });
+  onWorker([shared](PLUBatchingDispatcher& self) {
+    self.dispatchOnWorker([shared](const PLUDispatchReport& report) { (*shared)(report.outcome); });
+  });
 }
 
-void PLUBatchingDispatcher::dispatchOnWorker(Completion handler) {
+void PLUBatchingDispatcher::dispatchOnWorker(ReportHandler handler) {
+  staleDeleted_ = 0;
   if (!canDispatch()) {
-    handler(kPLUDispatchNothingToSend);
+    endDispatch({}, handler);
     return;
   }
   const double now = platform_->clock->nowSeconds();
@@ -381,14 +385,14 @@ void PLUBatchingDispatcher::dispatchOnWorker(Completion handler) {
   }
   // One request at a time; its hits are still stored, so they must not go out twice.
   if (connection_) {
-    handler(kPLUDispatchNothingToSend);
+    endDispatch({}, handler);
     return;
   }
   std::vector<std::string> texts;
   std::vector<PLUStoredHit> hits = hitsForDispatch(&texts);
   if (hits.empty()) {
     setHasHits(false);
-    handler(kPLUDispatchNothingToSend);
+    endDispatch({}, handler);
     return;
   }
   postWillDispatch();
@@ -417,14 +421,17 @@ void PLUBatchingDispatcher::dispatchOnWorker(Completion handler) {
   if (!request) {
     PLU_LOG_ERROR("Failed to generate request for hit(s).");
     deleteHits(hits);
-    handler(kPLUDispatchSent);
+    PLUDispatchReport report;
+    report.outcome = kPLUDispatchSent;
+    report.hitsDeleted = hits.size();
+    endDispatch(std::move(report), handler);
     return;
   }
 
   platform_->httpSettings.applyTo(*request);
   PLU_LOG_VERBOSE("Sending hit(s) " + request->method + ": " + request->url);
   auto sentHits = std::make_shared<std::vector<PLUStoredHit>>(std::move(hits));
-  auto sharedHandler = std::make_shared<Completion>(std::move(handler));
+  auto sharedHandler = std::make_shared<ReportHandler>(std::move(handler));
   connection_ = PLUURLConnection::create(
       std::move(*request), worker_,
       [weakSelf = weak_from_this(), sentHits, sharedHandler](const PLUURLConnectionResult& result) {
@@ -451,6 +458,7 @@ std::vector<PLUStoredHit> PLUBatchingDispatcher::nextPendingHits() {
     if (stale.empty()) return fresh;
     // A store that cannot delete would hand the same stale hits back forever.
     if (!deleteHits(stale)) return fresh;
+    staleDeleted_ += stale.size();
   }
 }
 
@@ -498,31 +506,111 @@ std::vector<PLUStoredHit> PLUBatchingDispatcher::hitsForDispatch(std::vector<std
 
 void PLUBatchingDispatcher::didSendHits(const std::vector<PLUStoredHit>& hits,
                                         const PLUURLConnectionResult& result,
-                                        const Completion& handler) {
+                                        const ReportHandler& handler) {
+  PLUDispatchReport report;
   if (!result.response) {
     // Nothing reached the collector: the hits stay stored for the next timer tick.
     connection_.reset();
     PLU_LOG_INFO("Dispatch error: " + result.error.value_or("cancelled"));
-    handler(kPLUDispatchFailed);
-    return;
-  }
-  const int status = result.response->status;
-  if (hits.size() > 1 && !serverBatchingDisabled_ &&
-      (status == 302 || status == 404 || status == 502)) {
+    report.outcome = kPLUDispatchFailed;
+    report.hitsFailed = hits.size();
+    report.error = result.error.value_or("cancelled");
+  } else if (const int status = result.response->status;
+             hits.size() > 1 && !serverBatchingDisabled_ &&
+             (status == 302 || status == 404 || status == 502)) {
     serverBatchingDisabled_ = true;
     batchFailedTime_ = platform_->clock->nowSeconds();
     PLU_LOG_INFO("Hit(s) not dispatched, falling back to non-batching mode: HTTP status " +
                  std::to_string(status));
-    handler(kPLUDispatchFailed);
     connection_.reset();
+    report.outcome = kPLUDispatchFailed;
+    report.hitsFailed = hits.size();
+    report.httpStatus = status;
+  } else {
+    // Any answer of the collector to these hits is final: resending would not change it.
+    deleteHits(hits);
+    connection_.reset();
+    PLU_LOG_INFO(std::to_string(hits.size()) + " hit(s) sent");
+    PLU_LOG_INFO("Hit(s) dispatched: HTTP status " + std::to_string(status));
+    report.outcome = kPLUDispatchSent;
+    report.hitsSent = hits.size();
+    report.httpStatus = status;
+  }
+  endDispatch(std::move(report), handler);
+  std::vector<std::function<void()>> waiting;
+  waiting.swap(afterRequest_);
+  for (auto& resume : waiting) resume();
+}
+
+void PLUBatchingDispatcher::endDispatch(PLUDispatchReport report, const ReportHandler& handler) {
+  // Stale hits deleted on the way change nothing in the outcome handlers hear.
+  report.hitsDeleted += staleDeleted_;
+  staleDeleted_ = 0;
+  if (report.hitsSent != 0 || report.hitsDeleted != 0 || report.hitsFailed != 0) {
+    report.hitsKept = store_->hitCount(nullptr);
+    report.timeMillis = platform_->clock->nowMillis();
+    if (context_.reportDispatch) context_.reportDispatch(report);
+  }
+  handler(report);
+}
+
+// Flushing.
+
+void PLUBatchingDispatcher::flush(std::shared_ptr<PLUFlushRun> run) {
+  onWorker([run](PLUBatchingDispatcher& self) {
+    self.saveQueuedHits();
+    // The store may hold hits the has-hits flag does not know of yet (an earlier run's); a count
+    // that failed (-1) is no reason not to try.
+    const std::int64_t stored = self.store_->hitCount(nullptr);
+    self.setHasHits(stored != 0);
+    run->setHitsLeft(stored);
+    // Ends the run at its deadline even while a request holds it up; on the worker's clock.
+    run->setDeadlineTimer(
+        self.worker_->postAfter(run->secondsLeft(), [run] { run->finish(true); }));
+    self.flushStep(run);
+  });
+}
+
+void PLUBatchingDispatcher::flushStep(const std::shared_ptr<PLUFlushRun>& run) {
+  if (run->finished()) return;
+  if (run->deadlinePassed()) {
+    run->finish(true);
     return;
   }
-  // Any answer of the collector to these hits is final: resending would not change it.
-  deleteHits(hits);
-  connection_.reset();
-  PLU_LOG_INFO(std::to_string(hits.size()) + " hit(s) sent");
-  PLU_LOG_INFO("Hit(s) dispatched: HTTP status " + std::to_string(status));
-  handler(kPLUDispatchSent);
+  if (connection_) {
+    // Another dispatch's request is in flight: its hits are still stored and must not go twice.
+    afterRequest_.push_back([weakSelf = weak_from_this(), run] {
+      if (auto self = weakSelf.lock()) self->flushStep(run);
+    });
+    return;
+  }
+  dispatchOnWorker([weakSelf = weak_from_this(), run](const PLUDispatchReport& report) {
+    run->addReport(report);
+    auto self = weakSelf.lock();
+    if (!self) {
+      run->finish(false);
+      return;
+    }
+    if (report.outcome == kPLUDispatchNothingToSend) {
+      run->setHitsLeft(self->store_->hitCount(nullptr));
+      run->finish(false);
+      return;
+    }
+    // No answer at all: trying again at once would not get one. A refused batch is retried, as
+    // the dispatcher now sends hits one by one.
+    if (report.outcome == kPLUDispatchFailed && report.httpStatus == 0) {
+      run->finish(false);
+      return;
+    }
+    // Posted, so that a long run of batches never deepens the stack.
+    self->worker_->post([weakSelf, run] {
+      if (auto self = weakSelf.lock()) {
+        self->flushStep(run);
+      } else {
+        run->finish(false);
+      }
+    });
+  });
 }
 
 bool PLUBatchingDispatcher::deleteHits(const std::vector<PLUStoredHit>& hits) {

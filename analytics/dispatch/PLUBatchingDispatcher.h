@@ -95,6 +95,9 @@ class PLUBatchingDispatcher final : public PLUDispatcher,
   // Sets the process-wide switch of `PLUURLConnection`.
   void setDryRun(bool dryRun) override;
   std::shared_ptr<PLUClientProperties> dataStore() override { return store_; }
+  // Dispatches one after the other on the worker; a request already in flight is waited for
+  // first. Each dispatch is reported as any other.
+  void flush(std::shared_ptr<PLUFlushRun> run) override;
 
   // Numbers, stamps and stores a built hit map (dropped while opted out). A "timestamp" entry
   // (seconds since 1970, `plu_formatHitTime`) is taken out and used as the hit's time.
@@ -126,6 +129,8 @@ class PLUBatchingDispatcher final : public PLUDispatcher,
  private:
   struct PendingRequest;
   struct Observers;
+  // What the worker steps hand on when a dispatch ends.
+  using ReportHandler = std::function<void(const PLUDispatchReport& report)>;
 
   void start();
   // Runs `work` on the worker loop: inline when already there, else posted.
@@ -135,11 +140,15 @@ class PLUBatchingDispatcher final : public PLUDispatcher,
   void queueDispatchOnWorker(PLUHitMap hit);
   void persist(PLUStoredHit hit);
   void saveQueuedHits();
-  void dispatchOnWorker(Completion handler);
+  void dispatchOnWorker(ReportHandler handler);
   std::vector<PLUStoredHit> nextPendingHits();
   std::vector<PLUStoredHit> hitsForDispatch(std::vector<std::string>* texts);
   void didSendHits(const std::vector<PLUStoredHit>& hits, const PLUURLConnectionResult& result,
-                   const Completion& handler);
+                   const ReportHandler& handler);
+  // Completes the report (stale hits deleted on the way, hits kept, time), hands it to the
+  // context's observers when the dispatch did anything, then to `handler`.
+  void endDispatch(PLUDispatchReport report, const ReportHandler& handler);
+  void flushStep(const std::shared_ptr<PLUFlushRun>& run);
   // False when the store could not delete them.
   bool deleteHits(const std::vector<PLUStoredHit>& hits);
   void deleteAllHits();
@@ -187,6 +196,10 @@ class PLUBatchingDispatcher final : public PLUDispatcher,
   std::shared_ptr<TimerHandle> timer_;
   std::shared_ptr<TimerHandle> initialTimer_;
   bool savePending_ = false;
+  // Hits deleted as too old while the current dispatch looked for hits to send.
+  std::size_t staleDeleted_ = 0;
+  // Run when the request in flight has completed (flushes waiting for their turn).
+  std::vector<std::function<void()>> afterRequest_;
   std::set<std::string> iAdCampaignTrackerIdCache_;
 };
 

@@ -1,6 +1,7 @@
 #include "analytics/dispatch/PLUDispatcher.h"
 
 #include "analytics/dispatch/PLUBatchingDispatcher.h"
+#include "analytics/dispatch/PLUFlushRun.h"
 #include "analytics/model/PLUSampling.h"
 
 namespace loomset {
@@ -10,6 +11,10 @@ std::optional<PLUHitMap> plu_buildHitForStorage(PLUTrackerModel& model, bool opt
   PLUHitMap hit = model.buildDictionary();
   if (PLUSampling::shouldSampleOut(hit)) return std::nullopt;
   return hit;
+}
+
+void PLUDispatcher::flush(std::shared_ptr<PLUFlushRun> run) {
+  run->finish(false);
 }
 
 std::shared_ptr<PLUDispatcher> plu_createDefaultDispatcher(const PLUContext& context,

@@ -20,6 +20,8 @@
 
 namespace loomset {
 
+class PLUFlushRun;
+
 class PLUDispatcher {
  public:
   using Completion = std::function<void(PLUDispatchOutcome)>;
@@ -40,6 +42,10 @@ class PLUDispatcher {
   // The hit store's client properties, shared by every tracker model.
   virtual std::shared_ptr<PLUClientProperties> dataStore() = 0;
   virtual std::string clientId() { return dataStore()->clientId(); }
+  // Saves the stored hits, then sends them batch after batch until none is left, a request gets
+  // no answer, or the run's deadline passes, adding each dispatch to the run and finishing it.
+  // Without stored hits of its own, a dispatcher finishes the run at once.
+  virtual void flush(std::shared_ptr<PLUFlushRun> run);
 };
 
 // The drop rules every dispatcher applies before storing a hit: nothing while opted out, and

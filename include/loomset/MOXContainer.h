@@ -35,15 +35,18 @@
 
 #include "loomset/Export.h"
 #include "loomset/MOXContainerCallback.h"
+#include "loomset/MOXContainerStatus.h"
 #include "loomset/MOXDataLayer.h"
 #include "loomset/MOXExpandedResource.h"
 #include "loomset/MOXFunctionCallMacroHandler.h"
 #include "loomset/MOXFunctionCallTagHandler.h"
+#include "loomset/MOXValueDetail.h"
 #include "loomset/detail/Mutex.h"
 #include "loomset/proto/serving.pb.h"
 
 namespace loomset {
 
+class MOXContainerStatusObservers;
 class MOXDiskLoadCallback;
 class MOXFunctionCallHandlers;
 class MOXManager;
@@ -75,6 +78,14 @@ class LOOMSET_EXPORT MOXContainer : public std::enable_shared_from_this<MOXConta
   double doubleForKey(const std::string& key);
   std::int64_t int64ForKey(const std::string& key);
 
+  // The same value with why the container answered it (MOXValueDetail.h). Evaluates as the plain
+  // getter does, with the same effects on the data layer; slower, for diagnosis rather than for
+  // every read.
+  MOXStringDetail stringDetailForKey(const std::string& key);
+  MOXBooleanDetail booleanDetailForKey(const std::string& key);
+  MOXDoubleDetail doubleDetailForKey(const std::string& key);
+  MOXInt64Detail int64DetailForKey(const std::string& key);
+
   // Asks for a fetch now. Ignored (with a log line) when the container is closed, in the
   // default-container refresh mode, or when the token bucket refuses: the first refresh is always
   // accepted, then at most one per 5 seconds and 30 in a burst, one more earned per 15 minutes.
@@ -88,6 +99,14 @@ class LOOMSET_EXPORT MOXContainer : public std::enable_shared_from_this<MOXConta
   double lastRefreshTime();
   // The version of the resource in use.
   std::string resourceVersion();
+
+  // Where the resource in use came from, the last and the next fetch (MOXContainerStatus.h).
+  MOXContainerStatus status();
+  // Hears every change of `status`, on the main loop. Answers the token that removes it again (0
+  // for an empty observer). The manager's status observers hear every container too.
+  MOXObserverToken addStatusObserver(MOXContainerStatusObserver observer);
+  // Once this returns on the main loop, the observer is not called again.
+  void removeStatusObserver(MOXObserverToken token);
 
   // Handlers for "_func" tags and macros, by name. A later handler under a name replaces the
   // earlier one; null removes it. Used from their registration on, also by the runtime in use.
@@ -149,6 +168,9 @@ class LOOMSET_EXPORT MOXContainer : public std::enable_shared_from_this<MOXConta
   // Writes the saved copy in the background.
   void saveResourceToDisk(const MOXPLegacyRawProtoSupplementedResource& supplementedResource)
       LOOMSET_REQUIRES(mu_);
+  MOXContainerStatus statusLocked() const LOOMSET_REQUIRES(mu_);
+  // Hands the current status to the container's and the manager's observers (on the main loop).
+  void postStatus() LOOMSET_REQUIRES(mu_);
 
   // Constant after construction.
   const std::string containerId_;
@@ -156,6 +178,7 @@ class LOOMSET_EXPORT MOXContainer : public std::enable_shared_from_this<MOXConta
   const std::shared_ptr<MOXDataLayer> dataLayer_;
   const std::shared_ptr<const Platform> platform_;
   const std::shared_ptr<MOXFunctionCallHandlers> handlers_;
+  const std::shared_ptr<MOXContainerStatusObservers> statusObservers_;
 
   // Read by the getters without the lock; written under mu_.
   std::shared_ptr<MOXRuntime> runtime_;
@@ -173,6 +196,13 @@ class LOOMSET_EXPORT MOXContainer : public std::enable_shared_from_this<MOXConta
   std::optional<std::string> veskServerAddress_ LOOMSET_GUARDED_BY(mu_);
   std::optional<std::string> veskUrlPathAndQuery_ LOOMSET_GUARDED_BY(mu_);
   bool closed_ LOOMSET_GUARDED_BY(mu_) = false;
+  MOXContainerSource source_ LOOMSET_GUARDED_BY(mu_) = kMOXContainerSourceDefault;
+  MOXContainerFetchOutcome lastFetchOutcome_ LOOMSET_GUARDED_BY(mu_) = kMOXContainerFetchNone;
+  MOXContainerCallbackRefreshFailure lastFetchFailure_ LOOMSET_GUARDED_BY(mu_) =
+      kMOXContainerCallbackRefreshFailureUnknownError;
+  double lastFetchTime_ LOOMSET_GUARDED_BY(mu_) = 0;
+  double nextFetchTime_ LOOMSET_GUARDED_BY(mu_) = 0;
+  bool fetching_ LOOMSET_GUARDED_BY(mu_) = false;
 };
 
 }  // namespace loomset

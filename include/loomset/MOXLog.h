@@ -74,8 +74,9 @@ class LOOMSET_EXPORT MOXLog {
   static void setLogger(std::shared_ptr<MOXLogger> logger);
   static std::shared_ptr<MOXLogger> logger();
   static std::uint32_t logLevel();
-  // True when a message of this level would be written; lets callers skip building texts.
-  static bool enabled(std::uint32_t level) { return logLevel() <= level; }
+  // True when a message of this level would be written (or, for errors, is being kept by the
+  // library to explain a value); lets callers skip building texts.
+  static bool enabled(std::uint32_t level);
 };
 
 }  // namespace loomset

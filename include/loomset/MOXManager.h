@@ -28,7 +28,9 @@
 #include "loomset/Export.h"
 #include "loomset/MOXContainer.h"
 #include "loomset/MOXContainerCallback.h"
+#include "loomset/MOXContainerStatus.h"
 #include "loomset/MOXDataLayer.h"
+#include "loomset/MOXFlushResult.h"
 #include "loomset/MOXLog.h"
 #include "loomset/detail/Mutex.h"
 
@@ -36,6 +38,7 @@ namespace loomset {
 
 // The analytics half's dispatch outcome (nothing to send 0, sent 1, failed 2).
 enum PLUDispatchOutcome : int;
+class MOXContainerStatusObservers;
 struct Platform;
 
 enum MOXRefreshMode : std::int32_t {
@@ -103,6 +106,19 @@ class LOOMSET_EXPORT MOXManager : public std::enable_shared_from_this<MOXManager
   // the pixel dispatcher answers). A null handler is the same as `dispatch`.
   void dispatchWithCompletionHandler(DispatchCompletion handler);
 
+  // Saves every store of both halves, then sends stored analytics hits and pixels until none is
+  // left, a request gets no answer, or `timeoutSeconds` have passed; returns no later than that
+  // (see `PLU::flush`, which sends the analytics hits; the pixels get what time is left). Safe on
+  // the main loop's thread; on a worker thread of the library it only saves and answers what is
+  // stored.
+  MOXFlushResult flush(double timeoutSeconds);
+
+  // Hears the status of every container this manager opens (see MOXContainerStatus.h), on the
+  // main loop. Answers the token that removes it again (0 for an empty observer).
+  MOXObserverToken addContainerStatusObserver(MOXContainerStatusObserver observer);
+  // Once this returns on the main loop, the observer is not called again.
+  void removeContainerStatusObserver(MOXObserverToken token);
+
   // The application calls one of these when it is about to resign active or to terminate: the
   // pixel hit store, the analytics hit stores and the data-layer store save what they hold before
   // the call returns. (PLU's entry points of the same names do the same.)
@@ -110,12 +126,17 @@ class LOOMSET_EXPORT MOXManager : public std::enable_shared_from_this<MOXManager
   static void applicationWillTerminate();
 
  private:
+  friend class MOXContainer;
+
   explicit MOXManager(std::shared_ptr<const Platform> platform);
   void registerListeners();
+  // Hands a container's status to the manager's observers.
+  void postContainerStatus(const MOXContainerStatus& status);
 
   // Constant after construction.
   const std::shared_ptr<const Platform> platform_;
   const std::shared_ptr<MOXDataLayer> dataLayer_;
+  const std::shared_ptr<MOXContainerStatusObservers> statusObservers_;
 
   std::atomic<std::int32_t> refreshMode_{kMOXRefreshModeStandard};
 

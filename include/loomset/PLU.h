@@ -16,6 +16,7 @@
 #include <string>
 
 #include "loomset/Export.h"
+#include "loomset/PLUDelivery.h"
 #include "loomset/PLUHitMap.h"
 #include "loomset/PLULogger.h"
 #include "loomset/PLUTracker.h"
@@ -73,6 +74,22 @@ class LOOMSET_EXPORT PLU {
   void dispatchWithCompletionHandler(DispatchCompletion handler);
   // The installation's client id ("" without a dispatcher).
   std::string clientId();
+
+  // Hears about every dispatch that sent, deleted or failed hits, on the main loop. Answers the
+  // token that removes it again (0, with nothing registered, for an empty observer).
+  PLUObserverToken addDeliveryObserver(PLUDeliveryObserver observer);
+  // Once this returns on the main loop, the observer is not called again; from another thread, a
+  // report being delivered at that moment may still reach it.
+  void removeDeliveryObserver(PLUObserverToken token);
+
+  // Saves every store, then sends stored hits batch after batch until none is left, a request
+  // gets no answer, or `timeoutSeconds` have passed; returns no later than that, also while the
+  // collector is unreachable or holds its answer (a request still in flight then completes in the
+  // background, its hits counted as left). Periodic dispatch is left as it was.
+  // Safe on the main loop's thread: nothing it waits for runs there (reports and completion
+  // handlers queued meanwhile run after it returns). On the analytics worker thread it cannot
+  // wait for itself: it only saves and answers what is stored.
+  PLUFlushResult flush(double timeoutSeconds);
 
  private:
   friend struct PLUInternal;

@@ -2,7 +2,8 @@
 // and analytics without production servers. It routes
 //   "/r"                 to the container directory (ContainerDirectory.h),
 //   "/collect", "/batch" to the collector, "/hits" to its query endpoint (Collector.h),
-//   "/"                  to a short text naming the endpoints,
+//   "/"                  to an HTML page naming the endpoints, with the last hits and container
+//                        fetches (StatusPage.h),
 // and answers 404 for anything else.
 //
 // Ownership: owns its HTTP server, collector and container directory.
@@ -19,6 +20,7 @@
 #include "tools/devserver/Collector.h"
 #include "tools/devserver/ContainerDirectory.h"
 #include "tools/devserver/HttpServer.h"
+#include "tools/devserver/StatusPage.h"
 
 namespace loomset::devserver {
 
@@ -50,10 +52,13 @@ class DevServer {
   ServerResponse handle(const ServerRequest& request);
 
  private:
+  static constexpr std::size_t kFetchesKept = 50;
+
   const DevServerOptions options_;
   const RequestLog log_;
   Collector collector_;
   ContainerDirectory containers_;
+  FetchLog fetches_;
   std::unique_ptr<HttpServer> http_;
 };
 

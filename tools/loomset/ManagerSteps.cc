@@ -8,6 +8,7 @@
 
 #include "loomset/MOXContainer.h"
 #include "tools/loomset/DataLayerSteps.h"
+#include "tools/loomset/ExplainStep.h"
 #include "tools/loomset/PrintingContainerCallback.h"
 #include "tools/loomset/PrintingHandlers.h"
 
@@ -57,6 +58,7 @@ void ManagerSteps::dispatch(const JsonLine& line, const Json& step) {
     return pushStep(report_, dataLayer, line, step);
   }
   if (step.contains("get")) return get(line, step);
+  if (step.contains("explain")) return explain(line, step);
   if (step.contains("dl")) return dlStep(report_, dataLayer, line, step);
   if (step.contains("clear")) {
     SinkHold hold(out_);
@@ -72,7 +74,8 @@ void ManagerSteps::dispatch(const JsonLine& line, const Json& step) {
   if (step.contains("dispatch")) return dispatchStep(line, step);
   if (step.contains("wait")) return wait(line, step);
   report_.invalid(line,
-                  "unknown step (expected \"push\", \"get\", \"dl\", \"clear\", \"open\", "
+                  "unknown step (expected \"push\", \"get\", \"explain\", \"dl\", \"clear\", "
+                  "\"open\", "
                   "\"opener\", \"state\", \"refresh\", \"close\", \"preview\", \"advance\", "
                   "\"dispatch\" or \"wait\")");
 }
@@ -130,6 +133,28 @@ void ManagerSteps::get(const JsonLine& line, const Json& step) {
   getters.float64 = [&](const std::string& k) { return container->doubleForKey(k); };
   getters.int64 = [&](const std::string& k) { return container->int64ForKey(k); };
   writeGetLine(report_, *key, *type, getters);
+}
+
+void ManagerSteps::explain(const JsonLine& line, const Json& step) {
+  if (!report_.onlyMembers(line, step, {"explain", "type", "container"})) return;
+  const std::string* key = report_.text(line, step, "explain");
+  if (!key) return;
+  const auto type = getStepType(report_, line, step);
+  if (!type) return;
+  std::string id = options_.containerId;
+  if (step.contains("container")) {
+    const auto named = containerIdOf(line, step, "container");
+    if (!named) return;
+    id = *named;
+  }
+  const auto container = openContainer(line, id);
+  if (!container) return;
+  DetailGetters getters;
+  getters.string = [&](const std::string& k) { return container->stringDetailForKey(k); };
+  getters.boolean = [&](const std::string& k) { return container->booleanDetailForKey(k); };
+  getters.float64 = [&](const std::string& k) { return container->doubleDetailForKey(k); };
+  getters.int64 = [&](const std::string& k) { return container->int64DetailForKey(k); };
+  writeExplainLine(report_, *key, *type, getters);
 }
 
 void ManagerSteps::open(const JsonLine& line, const Json& step) {

@@ -67,6 +67,7 @@ class ManagerSteps {
   void writeCompletedOpeners();
 
   void get(const JsonLine& line, const Json& step);
+  void explain(const JsonLine& line, const Json& step);
   void open(const JsonLine& line, const Json& step);
   void opener(const JsonLine& line, const Json& step);
   void state(const JsonLine& line, const Json& step);

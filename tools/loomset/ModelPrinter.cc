@@ -2,10 +2,12 @@
 
 #include <map>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
 #include "loomset/MOXTypes.h"
+#include "tools/loomset/CallWarnings.h"
 #include "tools/loomset/JsonObjects.h"
 #include "tools/loomset/ValueJson.h"
 
@@ -81,10 +83,15 @@ void printList(std::ostream& out, const char* title, const MOXExpandedRule::Call
   out << "\n";
 }
 
-}  // namespace
-
-void printExpandedModel(const MOXExpandedResource& resource, std::ostream& out) {
+struct ModelLabels {
   Labels macros, predicates, tags;
+};
+
+ModelLabels labelCalls(const MOXExpandedResource& resource) {
+  ModelLabels labels;
+  Labels& macros = labels.macros;
+  Labels& predicates = labels.predicates;
+  Labels& tags = labels.tags;
   for (const auto& [name, calls] : resource.allMacros()) {
     for (const auto& call : calls) macros.add(call.get(), name);
   }
@@ -103,6 +110,42 @@ void printExpandedModel(const MOXExpandedResource& resource, std::ostream& out) 
   macros.finish();
   predicates.finish();
   tags.finish();
+  return labels;
+}
+
+// The function id of the call as the runtime reads it from "function".
+std::string functionIdOf(const Call& call) {
+  const ValuePtr function = call.propertyForKey(MOXExpandedFunctionCall::functionKey());
+  return function ? function->function_id() : std::string();
+}
+
+}  // namespace
+
+std::vector<std::string> expandedModelCallWarnings(const MOXExpandedResource& resource) {
+  const ModelLabels labels = labelCalls(resource);
+  std::vector<std::string> warnings;
+  for (const auto& [section, role, list] :
+       {std::tuple<const char*, MOXCallRole, const Labels*>{"macros", MOXCallRole::kMacro,
+                                                            &labels.macros},
+        {"predicates", MOXCallRole::kPredicate, &labels.predicates},
+        {"tags", MOXCallRole::kTag, &labels.tags}}) {
+    for (const Call* call : list->calls()) {
+      std::vector<std::string> keys;
+      for (const auto& property : call->properties()) keys.push_back(property.first);
+      for (std::string& warning : callWarnings(std::string(section) + "." + list->label(call), role,
+                                               functionIdOf(*call), keys)) {
+        warnings.push_back(std::move(warning));
+      }
+    }
+  }
+  return warnings;
+}
+
+void printExpandedModel(const MOXExpandedResource& resource, std::ostream& out) {
+  const ModelLabels labels = labelCalls(resource);
+  const Labels& macros = labels.macros;
+  const Labels& predicates = labels.predicates;
+  const Labels& tags = labels.tags;
 
   out << "version: " << toJsonLine(resource.version()) << "\n";
   out << "resourceFormatVersion: " << resource.resourceFormatVersion() << "\n";

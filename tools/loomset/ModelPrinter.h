@@ -7,11 +7,16 @@
 #pragma once
 
 #include <ostream>
+#include <string>
+#include <vector>
 
 #include "loomset/MOXExpandedResource.h"
 
 namespace loomset::tools {
 
 void printExpandedModel(const MOXExpandedResource& resource, std::ostream& out);
+// The calls of the model the library cannot run (CallWarnings.h), each named by its section and
+// label as printed ("macros.color#1", "tags.record").
+std::vector<std::string> expandedModelCallWarnings(const MOXExpandedResource& resource);
 
 }  // namespace loomset::tools

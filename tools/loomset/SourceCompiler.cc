@@ -10,6 +10,7 @@
 #include "loomset/Exceptions.h"
 #include "loomset/MOXResourceUtil.h"
 #include "loomset/Scalars.h"
+#include "tools/loomset/CallWarnings.h"
 #include "tools/loomset/LogCapture.h"
 
 namespace loomset::tools {
@@ -411,7 +412,22 @@ class Compiler {
         call.add_property(internProperty(key, value(*it, memberPath(path, key), 1).index));
       }
     }
+    checkAgainstLibrary(call, kind, functionId, path);
     return call;
+  }
+
+  void checkAgainstLibrary(const MOXPFunctionCall& call, CallKind kind,
+                           const std::string& functionId, const std::string& path) {
+    std::vector<std::string> keys;
+    for (int property : call.property()) {
+      keys.push_back(out_.resource.key(out_.resource.property(property).key()));
+    }
+    const MOXCallRole role = kind == CallKind::Macro       ? MOXCallRole::kMacro
+                             : kind == CallKind::Predicate ? MOXCallRole::kPredicate
+                                                           : MOXCallRole::kTag;
+    for (std::string& warning : callWarnings(path, role, functionId, keys)) {
+      out_.callWarnings.push_back(std::move(warning));
+    }
   }
 
   // --- rules ---

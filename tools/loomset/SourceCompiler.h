@@ -33,6 +33,10 @@ struct CompiledSource {
   MOXPResource resource;
   // Things that compile but are probably not meant, each "PATH: text".
   std::vector<std::string> warnings;
+  // Calls the library cannot run: a function id no implementation of the call's role has, or a
+  // required property missing (tools/loomset/CallWarnings.h); each "PATH: text". `--strict`
+  // makes them errors.
+  std::vector<std::string> callWarnings;
 };
 
 // Throws JsonInputError naming the JSON path of the first offending element.

@@ -1,4 +1,5 @@
-// `loomset compile SOURCE -o OUT`: a container source (JSON) to a serving resource file.
+// `loomset compile SOURCE -o OUT [--strict]`: a container source (JSON) to a serving resource
+// file.
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -37,7 +38,7 @@ bool writeAtomically(const std::string& path, const std::string& bytes, std::str
 }  // namespace
 
 int compileMain(const std::vector<std::string>& args) {
-  const Arguments parsed = Arguments::parse(args, OptionSpec{{"-o"}, {}, {}, {}});
+  const Arguments parsed = Arguments::parse(args, OptionSpec{{"-o"}, {"--strict"}, {}, {}});
   if (parsed.positionals().size() != 1) throw UsageError("expected exactly one SOURCE");
   const auto output = parsed.value("-o");
   if (!output || output->empty()) throw UsageError("missing -o OUT");
@@ -53,6 +54,13 @@ int compileMain(const std::vector<std::string>& args) {
     std::cerr << "loomset compile: " << source << ": " << e.what() << "\n";
     return kExitInvalid;
   }
+  // Calls the library cannot run fail on every evaluation; under --strict they fail the build.
+  const bool strict = parsed.flag("--strict");
+  for (const std::string& problem : compiled.callWarnings) {
+    std::cerr << "loomset compile: " << (strict ? "error: " : "warning: ") << source << ": "
+              << problem << "\n";
+  }
+  if (strict && !compiled.callWarnings.empty()) return kExitInvalid;
   for (const std::string& warning : compiled.warnings) {
     std::cerr << "loomset compile: warning: " << source << ": " << warning << "\n";
   }

@@ -1,5 +1,6 @@
 // `loomset inspect FILE [--as resource|supplemented|saved]`: the message's text form, then the
-// model it expands to. Exit status 2 when the file is not such a message or does not expand.
+// model it expands to, and the calls in it the library cannot run. Exit status 2 when the file is
+// not such a message or does not expand.
 #include <iostream>
 #include <string>
 #include <vector>
@@ -58,6 +59,14 @@ int inspectMain(const std::vector<std::string>& args) {
   }
   std::cout << "\n# Expanded model\n";
   printExpandedModel(*expanded, std::cout);
+  const std::vector<std::string> warnings = expandedModelCallWarnings(*expanded);
+  if (!warnings.empty()) {
+    std::cout << "\n# Call warnings\n";
+    for (const std::string& warning : warnings) {
+      std::cout << warning << "\n";
+      std::cerr << "loomset inspect: warning: " << file << ": " << warning << "\n";
+    }
+  }
   return kExitSuccess;
 }
 

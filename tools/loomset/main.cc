@@ -30,6 +30,14 @@ void printUsage(std::ostream& out) {
   out << "\nSee docs/tools.md for the source format and the step protocol.\n";
 }
 
+const char* moreHelpFor(const std::string& name) {
+#define LOOMSET_SUBCOMMAND_HELP(command, text) \
+  if (name == #command) return text;
+#include "tools/loomset/SubcommandHelp.def"
+#undef LOOMSET_SUBCOMMAND_HELP
+  return "";
+}
+
 bool isHelp(const std::string& arg) {
   return arg == "--help" || arg == "-h" || arg == "help";
 }
@@ -52,7 +60,9 @@ int main(int argc, char** argv) {
     if (args[0] != s.name) continue;
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     if (!rest.empty() && (rest[0] == "--help" || rest[0] == "-h")) {
-      std::cout << "usage: loomset " << s.name << " " << s.usage << "\n" << s.summary << "\n";
+      std::cout << "usage: loomset " << s.name << " " << s.usage << "\n"
+                << s.summary << "\n"
+                << moreHelpFor(s.name);
       return kExitSuccess;
     }
     try {

@@ -2,8 +2,8 @@
 //
 // `loomset run CONTAINER`: loads a container as a container loads its bundle default, builds a
 // runtime over a data layer, forwards pushed events to tag evaluation, and answers JSON Lines
-// steps (push, get, dl, clear) read from a file or standard input, one result line per step that
-// has one.
+// steps (push, get, explain, dl, clear) read from a file or standard input, one result line per
+// step that has one.
 //
 // `loomset run --container-id ID`: the library's real manager and containers (ManagerRun.h).
 #include <fstream>
@@ -24,6 +24,7 @@
 #include "tools/loomset/Arguments.h"
 #include "tools/loomset/ContainerFile.h"
 #include "tools/loomset/DataLayerSteps.h"
+#include "tools/loomset/ExplainStep.h"
 #include "tools/loomset/JsonLines.h"
 #include "tools/loomset/LineSink.h"
 #include "tools/loomset/ManagerRun.h"
@@ -48,9 +49,11 @@ class StepRunner {
     if (!step.is_object()) return report_.invalid(line, "a step must be an object");
     if (step.contains("push")) return pushStep(report_, *dataLayer_, line, step);
     if (step.contains("get")) return get(line, step);
+    if (step.contains("explain")) return explain(line, step);
     if (step.contains("dl")) return dlStep(report_, *dataLayer_, line, step);
     if (step.contains("clear")) return clearStep(report_, *dataLayer_, line, step);
-    report_.invalid(line, "unknown step (expected \"push\", \"get\", \"dl\" or \"clear\")");
+    report_.invalid(line,
+                    "unknown step (expected \"push\", \"get\", \"explain\", \"dl\" or \"clear\")");
   }
 
  private:
@@ -74,6 +77,28 @@ class StepRunner {
       return MOXContainerRuntime::int64ForKey(runtime_, k);
     };
     writeGetLine(report_, *key, *type, getters);
+  }
+
+  void explain(const JsonLine& line, const Json& step) {
+    if (!report_.onlyMembers(line, step, {"explain", "type"})) return;
+    const std::string* key = report_.text(line, step, "explain");
+    if (!key) return;
+    const auto type = getStepType(report_, line, step);
+    if (!type) return;
+    DetailGetters getters;
+    getters.string = [this](const std::string& k) {
+      return MOXContainerRuntime::stringDetailForKey(runtime_, k);
+    };
+    getters.boolean = [this](const std::string& k) {
+      return MOXContainerRuntime::booleanDetailForKey(runtime_, k);
+    };
+    getters.float64 = [this](const std::string& k) {
+      return MOXContainerRuntime::doubleDetailForKey(runtime_, k);
+    };
+    getters.int64 = [this](const std::string& k) {
+      return MOXContainerRuntime::int64DetailForKey(runtime_, k);
+    };
+    writeExplainLine(report_, *key, *type, getters);
   }
 
   const std::shared_ptr<MOXRuntime> runtime_;

@@ -13,7 +13,7 @@ namespace {
 struct Registry {
   Mutex mu;
   std::uint64_t next GUARDED_BY(mu) = 1;
-  std::map<std::uint64_t, ExitSavers::Saver> savers GUARDED_BY(mu);
+  std::map<std::uint64_t, ExitSavers::BoundedSaver> savers GUARDED_BY(mu);
 };
 
 Registry& registry() {
@@ -24,6 +24,11 @@ Registry& registry() {
 }  // namespace
 
 std::uint64_t ExitSavers::add(Saver saver) {
+  if (!saver) return addBounded(nullptr);
+  return addBounded([saver = std::move(saver)](Deadline) { saver(); });
+}
+
+std::uint64_t ExitSavers::addBounded(BoundedSaver saver) {
   Registry& r = registry();
   MutexLock lock(r.mu);
   const std::uint64_t token = r.next++;
@@ -38,14 +43,18 @@ void ExitSavers::remove(std::uint64_t token) {
 }
 
 void ExitSavers::saveAll() {
-  std::vector<Saver> savers;
+  saveAllBefore(Deadline::max());
+}
+
+void ExitSavers::saveAllBefore(Deadline deadline) {
+  std::vector<BoundedSaver> savers;
   {
     Registry& r = registry();
     MutexLock lock(r.mu);
     for (const auto& entry : r.savers) savers.push_back(entry.second);
   }
-  for (const Saver& saver : savers) {
-    if (saver) saver();
+  for (const BoundedSaver& saver : savers) {
+    if (saver) saver(deadline);
   }
 }
 

@@ -8,6 +8,7 @@
 // they were added; a saver must not wait on the calling thread.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 
@@ -16,10 +17,17 @@ namespace loomset {
 class ExitSavers {
  public:
   using Saver = std::function<void()>;
+  // A saver that waits for other threads gives up at the deadline (on the steady clock): what it
+  // queued is then saved later, without the caller.
+  using Deadline = std::chrono::steady_clock::time_point;
+  using BoundedSaver = std::function<void(Deadline deadline)>;
   // Answers the token that removes the saver again.
   static std::uint64_t add(Saver saver);
+  static std::uint64_t addBounded(BoundedSaver saver);
   static void remove(std::uint64_t token);
   static void saveAll();
+  // The same, for a caller that must not be held past the deadline (a bounded flush).
+  static void saveAllBefore(Deadline deadline);
 };
 
 }  // namespace loomset
