@@ -114,6 +114,30 @@ LOOMSET_EXPORT loomset_status loomset_container_get_double(loomset_container* co
 LOOMSET_EXPORT loomset_status loomset_container_get_int64(loomset_container* container,
                                                           const char* key, int64_t* out_value);
 
+/* The same values with why the container answered them, as a JSON object:
+ *   {"containerVersion": "7", "call": {"instanceName": "greeting", "position": 0, "rule": null},
+ *    "isStatic": true, "fromStaticCache": false, "failure": "none", "failureReason": ""}
+ * "call" is null when evaluation reached no call; "rule" is the position of the rule that added
+ * the call, null for the name's default call; "failure" is one of "none", "closedContainer",
+ * "noSuchMacro", "evaluationFailed", "conversionFailed". A NULL `out_why` skips the explanation.
+ * Slower than the plain getters: for diagnosis. */
+LOOMSET_EXPORT loomset_status loomset_container_explain_string(loomset_container* container,
+                                                               const char* key, char** out_text,
+                                                               size_t* out_length, char** out_why,
+                                                               size_t* out_why_length);
+LOOMSET_EXPORT loomset_status loomset_container_explain_boolean(loomset_container* container,
+                                                                const char* key, int* out_value,
+                                                                char** out_why,
+                                                                size_t* out_why_length);
+LOOMSET_EXPORT loomset_status loomset_container_explain_double(loomset_container* container,
+                                                               const char* key, double* out_value,
+                                                               char** out_why,
+                                                               size_t* out_why_length);
+LOOMSET_EXPORT loomset_status loomset_container_explain_int64(loomset_container* container,
+                                                              const char* key, int64_t* out_value,
+                                                              char** out_why,
+                                                              size_t* out_why_length);
+
 /* Handlers for "_func" tags and macros. The parameters arrive as a JSON object (the tag's or
  * macro's "additional_params"). They run on the thread that pushed the event or asked for the
  * value, possibly on several threads at once. `release`, when not NULL, is called once with
@@ -192,6 +216,25 @@ typedef void (*loomset_dispatch_callback)(void* user_data, int outcome);
  * analytics worker thread. A dispatch with a callback switches periodic dispatch off until a
  * positive interval is set again. */
 LOOMSET_EXPORT loomset_status loomset_dispatch(loomset_dispatch_callback callback, void* user_data);
+/* What a bounded flush achieved. */
+typedef struct loomset_flush_result {
+  uint64_t hits_sent;    /* analytics hits the collector answered */
+  uint64_t hits_deleted; /* analytics hits deleted unsent (too old, too large) */
+  int64_t hits_left;     /* still stored; -1 when the store could not count them */
+  uint64_t pixels_sent;  /* loomset_flush only */
+  int64_t pixels_left;   /* loomset_flush only */
+  int timed_out;         /* the time ran out before everything was sent */
+} loomset_flush_result;
+
+/* Saves every store of both halves, then sends stored analytics hits and pixels until none is
+ * left, a request gets no answer, or `timeout_seconds` have passed; returns no later than that.
+ * `out_result` may be NULL. Call it from the application's own thread, not from a callback. */
+LOOMSET_EXPORT loomset_status loomset_flush(double timeout_seconds,
+                                            loomset_flush_result* out_result);
+/* The same for the analytics hits alone (pixels_sent and pixels_left are 0). */
+LOOMSET_EXPORT loomset_status loomset_analytics_flush(double timeout_seconds,
+                                                      loomset_flush_result* out_result);
+
 /* Seconds between periodic dispatches (0 or less: only on request). */
 LOOMSET_EXPORT loomset_status loomset_set_dispatch_interval(double seconds);
 /* While opted out, nothing is sent or stored. Kept across restarts. */

@@ -166,6 +166,49 @@ TEST_F(CInterfaceTest, BadArgumentsAreCodesWithTheThreadsLastErrorText) {
   EXPECT_STREQ(loomset_last_error(), "");
 }
 
+TEST_F(CInterfaceTest, ExplainedGettersGiveTheValueAndWhyAsJson) {
+  char* text = nullptr;
+  size_t length = 0;
+  char* why = nullptr;
+  size_t whyLength = 0;
+  ASSERT_EQ(
+      loomset_container_explain_string(container_, "greeting", &text, &length, &why, &whyLength),
+      LOOMSET_OK)
+      << loomset_last_error();
+  EXPECT_EQ(take(text, length), kNulText);
+  const std::string answered = take(why, whyLength);
+  EXPECT_NE(answered.find(R"("containerVersion":"7")"), std::string::npos) << answered;
+  EXPECT_NE(answered.find(R"("instanceName":"greeting")"), std::string::npos) << answered;
+  EXPECT_NE(answered.find(R"("failure":"none")"), std::string::npos) << answered;
+
+  int64_t number = 5;
+  ASSERT_EQ(loomset_container_explain_int64(container_, "missing", &number, &why, &whyLength),
+            LOOMSET_OK);
+  EXPECT_EQ(number, 0);
+  const std::string missing = take(why, whyLength);
+  EXPECT_NE(missing.find(R"("call":null)"), std::string::npos) << missing;
+  EXPECT_NE(missing.find(R"("failure":"noSuchMacro")"), std::string::npos) << missing;
+
+  // The explanation is optional; the value is not.
+  double rate = 0;
+  EXPECT_EQ(loomset_container_explain_double(container_, "rate", &rate, nullptr, nullptr),
+            LOOMSET_OK);
+  EXPECT_DOUBLE_EQ(rate, 0.25);
+  EXPECT_EQ(loomset_container_explain_boolean(container_, "flag", nullptr, &why, &whyLength),
+            LOOMSET_ERROR_INVALID_ARGUMENT);
+  EXPECT_EQ(
+      loomset_container_explain_string(container_, "greeting", nullptr, nullptr, &why, &whyLength),
+      LOOMSET_ERROR_INVALID_ARGUMENT);
+
+  ASSERT_EQ(loomset_container_close(container_), LOOMSET_OK);
+  int flag = 1;
+  ASSERT_EQ(loomset_container_explain_boolean(container_, "flag", &flag, &why, &whyLength),
+            LOOMSET_OK);
+  EXPECT_EQ(flag, 0);
+  const std::string closed = take(why, whyLength);
+  EXPECT_NE(closed.find(R"("failure":"closedContainer")"), std::string::npos) << closed;
+}
+
 struct MacroCalls {
   std::atomic<int> calls{0};
   std::atomic<int> released{0};
@@ -366,6 +409,22 @@ TEST_F(CAnalyticsTest, TrackerFieldsHitsDispatchAndOptOut) {
   EXPECT_EQ(dispatchAndWait(), 0);  // nothing to send
   EXPECT_EQ(collector_.hits().size(), 1u);
   ASSERT_EQ(loomset_set_opt_out(0), LOOMSET_OK);
+
+  // A bounded flush sends what is stored and says so.
+  ASSERT_EQ(loomset_tracker_send(tracker_, fields, 3), LOOMSET_OK);
+  loomset_flush_result flushed{};
+  ASSERT_EQ(loomset_analytics_flush(10, &flushed), LOOMSET_OK) << loomset_last_error();
+  EXPECT_EQ(flushed.hits_sent, 1u);
+  EXPECT_EQ(flushed.hits_left, 0);
+  EXPECT_EQ(flushed.timed_out, 0);
+  EXPECT_EQ(collector_.hits().size(), 2u);
+  ASSERT_EQ(loomset_tracker_send(tracker_, fields, 3), LOOMSET_OK);
+  ASSERT_EQ(loomset_flush(10, &flushed), LOOMSET_OK) << loomset_last_error();
+  EXPECT_EQ(flushed.hits_sent, 1u);
+  EXPECT_EQ(flushed.pixels_left, 0);
+  EXPECT_EQ(collector_.hits().size(), 3u);
+  EXPECT_EQ(loomset_flush(-1, nullptr), LOOMSET_ERROR_INVALID_ARGUMENT);
+  EXPECT_EQ(loomset_analytics_flush(std::nan(""), nullptr), LOOMSET_ERROR_INVALID_ARGUMENT);
 
   const loomset_hit_field keyless[] = {{nullptr, "x", 1}};
   EXPECT_EQ(loomset_tracker_send(tracker_, keyless, 1), LOOMSET_ERROR_INVALID_ARGUMENT);

@@ -29,6 +29,12 @@ class HitField(ctypes.Structure):
                 ("value_length", ctypes.c_size_t)]
 
 
+class FlushResult(ctypes.Structure):
+    _fields_ = [("hits_sent", ctypes.c_uint64), ("hits_deleted", ctypes.c_uint64),
+                ("hits_left", ctypes.c_int64), ("pixels_sent", ctypes.c_uint64),
+                ("pixels_left", ctypes.c_int64), ("timed_out", ctypes.c_int)]
+
+
 DISPATCH_CALLBACK = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_int)
 
 
@@ -65,6 +71,7 @@ def load():
         "loomset_tracker_get": (status, [handle, ctypes.c_char_p] + text_out),
         "loomset_tracker_send": (status, [handle, ctypes.POINTER(HitField), ctypes.c_size_t]),
         "loomset_dispatch": (status, [DISPATCH_CALLBACK, ctypes.c_void_p]),
+        "loomset_analytics_flush": (status, [ctypes.c_double, ctypes.POINTER(FlushResult)]),
         "loomset_set_opt_out": (status, [ctypes.c_int]),
         "loomset_opt_out": (status, [ctypes.POINTER(ctypes.c_int)]),
     }
@@ -218,6 +225,12 @@ class CInterfaceFromPython(unittest.TestCase):
             self.assertEqual(hit["t"], ["screenview"])
             self.assertEqual(hit["tid"], ["UA-PY-1"])
             self.assertEqual(hit["cd"], ["Home\x00Page"])
+
+            # A bounded flush sends what was stored since and says so.
+            self.assertEqual(lib.loomset_tracker_send(tracker, fields, 2), OK)
+            flushed = FlushResult()
+            self.assertEqual(lib.loomset_analytics_flush(10.0, ctypes.byref(flushed)), OK)
+            self.assertEqual((flushed.hits_sent, flushed.hits_left, flushed.timed_out), (1, 0, 0))
 
             opted = ctypes.c_int()
             self.assertEqual(lib.loomset_set_opt_out(1), OK)
