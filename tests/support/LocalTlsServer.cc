@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -61,6 +63,12 @@ std::size_t LocalTlsServer::failedHandshakes() const {
 }
 
 void LocalTlsServer::acceptLoop() {
+  // OpenSSL writes with write(): a client that gives up (one refusing the certificate) would
+  // raise SIGPIPE and end the test process. Blocked on this thread, the write fails with EPIPE.
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
   while (waitReadable(listenFd_, wakePipe_[0])) {
     const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
