@@ -1,6 +1,8 @@
 #include "Library/Util/http/CurlHttpClient.h"
 
 #include <curl/curl.h>
+#include <pthread.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <atomic>
@@ -309,6 +311,13 @@ void CurlHttpClient::Transfer::finish(CURLcode code) {
 }
 
 void CurlHttpClient::Impl::run() {
+  // With CURLOPT_NOSIGNAL curl leaves SIGPIPE alone, and OpenSSL writes with write(): a TLS peer
+  // that closes at the wrong moment would end the whole process. Blocked on this thread, such a
+  // write fails with EPIPE and the transfer fails as a transport error.
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
   for (;;) {
     std::deque<std::shared_ptr<Transfer>> incoming;
     std::vector<std::shared_ptr<Transfer>> cancelled;
