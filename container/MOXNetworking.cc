@@ -17,6 +17,7 @@ std::shared_ptr<MOXNetworking> MOXNetworking::create(Options options) {
 
 MOXNetworking::MOXNetworking(Options options)
     : client_(options.client ? options.client : Platform::current()->http),
+      settings_(Platform::current()->httpSettings),
       reachability_(MOXNetReachability::create(std::move(options.reachabilityHost),
                                                std::move(options.watcherFactory))) {}
 
@@ -49,8 +50,10 @@ HttpRequest MOXNetworking::requestWithURL(const std::string& url) {
 
 std::shared_ptr<MOXNetOperation> MOXNetworking::sendURL(const std::string& url,
                                                         MOXNetOperation::Completion completion) {
+  HttpRequest request = requestWithURL(url);
+  settings_.applyTo(request);
   auto operation =
-      MOXNetOperation::operationWithRequest(requestWithURL(url), std::move(completion), client_);
+      MOXNetOperation::operationWithRequest(std::move(request), std::move(completion), client_);
   addOperation(operation);
   return operation;
 }

@@ -1,7 +1,8 @@
 // The container half's request queue: sends URLs one at a time as MOXNetOperations with the
 // container half's request settings (GET, the library's User-Agent, no caching, redirects
-// followed), and tracks whether the network is reachable. The pixel dispatcher sends its hits
-// through it and asks `isReachable` before dispatching.
+// followed) and the platform bundle's HTTP settings (proxy, authorities, time-out), and tracks
+// whether the network is reachable. The pixel dispatcher sends its hits through it and asks
+// `isReachable` before dispatching.
 //
 // Reachability: a MOXNetReachability watches a host (configurable; a stable public host by
 // default); `isReachable` starts true, turns false when the host is reported not reachable and
@@ -63,6 +64,7 @@ class MOXNetworking : public std::enable_shared_from_this<MOXNetworking> {
   void startNextIfIdle();
 
   const std::shared_ptr<HttpClient> client_;
+  const HttpSettings settings_;
   const std::shared_ptr<MOXNetReachability> reachability_;
   std::atomic<bool> reachable_{true};
 

@@ -88,6 +88,12 @@ class JsonObjectBuilder {
 }  // namespace
 
 ObjectPtr MOXSerialization::objectFromJson(std::string_view text) {
+  // The parser takes a NUL byte for the end of the input and would accept whatever follows it;
+  // JSON text never holds one (a NUL inside a string is written "\u0000").
+  if (text.find('\0') != std::string_view::npos) {
+    MOXLog::error("JSON could not be parsed");
+    return nullptr;
+  }
   JsonObjectBuilder builder;
   const bool ok = nlohmann::json::sax_parse(text.begin(), text.end(), &builder,
                                             nlohmann::json::input_format_t::json, true);

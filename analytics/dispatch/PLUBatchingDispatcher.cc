@@ -477,6 +477,7 @@ void PLUBatchingDispatcher::dispatchOnWorker(ReportHandler handler) {
     return;
   }
 
+  platform_->httpSettings.applyTo(*request);
   PLU_LOG_VERBOSE("Sending hit(s) " + request->method + ": " + request->url);
   auto sentHits = std::make_shared<std::vector<PLUStoredHit>>(std::move(hits));
   auto sharedHandler = std::make_shared<ReportHandler>(std::move(handler));

@@ -101,6 +101,7 @@ void MOXResourceLoader::loadResourceAsync() {
   // Without a time-out, a server that accepts the connection and never answers would hold the
   // fetch, and with it the container's whole schedule, for good.
   request.timeoutSeconds = options_.timeoutSeconds;
+  platform->httpSettings.applyTo(request);
 
   if (callback_) callback_->startLoad();
   MutexLock lock(callMu_);

@@ -3,6 +3,7 @@
 #include "loomset/Exceptions.h"
 #include "loomset/MOXSerialization.h"
 #include "loomset/MOXTypes.h"
+#include "loomset/Objects.h"
 #include "support/RecordingLogger.h"
 
 namespace loomset {
@@ -77,6 +78,16 @@ TEST(ResourceSerialization, UnsupportedKindsRaiseAndOddTopLevelsGiveEmptyResourc
   for (std::size_t i = 0; i < 5000; ++i) deepObjects += "{\"a\":";
   deepObjects += "1" + std::string(5000, '}');
   EXPECT_EQ(MOXSerialization::objectFromJson(deepObjects), nullptr);
+
+  // A NUL byte ends nothing: the text around it is not JSON, however valid the part before it.
+  const std::string truncated("{\"a\": 1}\0{\"b\": ", 15);
+  EXPECT_EQ(MOXSerialization::objectFromJson(truncated), nullptr);
+  EXPECT_EQ(MOXSerialization::objectFromJson(std::string("{\"a\": \"x\0y\"}", 12)), nullptr);
+  // Written as an escape, it is an ordinary character of the string.
+  const ObjectPtr escaped = MOXSerialization::objectFromJson(R"({"a": "x\u0000y"})");
+  ASSERT_NE(escaped, nullptr);
+  EXPECT_EQ(MOXTypes::objectToString(asDictionary(escaped)->objectForKey("a"))->text(),
+            std::string("x\0y", 3));
 }
 
 TEST(ResourceSerialization, PropertyListsOfEitherFormatGiveTheSameConstants) {

@@ -1,6 +1,8 @@
 #include "Library/Util/http/CurlHttpClient.h"
 
 #include <curl/curl.h>
+#include <pthread.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <atomic>
@@ -58,16 +60,23 @@ HttpErrorCode errorCodeFor(CURLcode code) {
   }
 }
 
-// Loopback is never proxied, whatever the environment says about other hosts.
-std::string noProxyList() {
+// Loopback is never proxied, whatever the settings or the environment say about other hosts.
+// The hosts the application lists replace the environment's, as a proxy it sets replaces theirs.
+std::string noProxyList(const std::optional<std::string>& configured) {
   std::string list = "localhost,127.0.0.1,::1";
-  for (const char* name : {"no_proxy", "NO_PROXY"}) {
-    if (const char* value = std::getenv(name); value && *value) {
-      if (std::string_view(value) == "*") return "*";
-      list += ",";
-      list += value;
-      break;
+  std::optional<std::string> extra = configured;
+  if (!extra) {
+    for (const char* name : {"no_proxy", "NO_PROXY"}) {
+      if (const char* value = std::getenv(name); value && *value) {
+        extra = value;
+        break;
+      }
     }
+  }
+  if (extra && !extra->empty()) {
+    if (trim(*extra) == "*") return "*";
+    list += ",";
+    list += *extra;
   }
   return list;
 }
@@ -115,7 +124,7 @@ class CurlHttpClient::Transfer final : public HttpCall,
   bool isDone() const { return done_.load(); }
 
   // Transfer-thread only from here on.
-  CURL* prepare(const std::string& noProxy);
+  CURL* prepare();
   void finish(CURLcode code);
   CURL* easy() const { return easy_; }
   void release() {
@@ -162,7 +171,7 @@ class CurlHttpClient::Transfer final : public HttpCall,
 
 class CurlHttpClient::Impl {
  public:
-  Impl() : multi_(curl_multi_init()), noProxy_(noProxyList()) {}
+  Impl() : multi_(curl_multi_init()) {}
   ~Impl() {
     if (multi_) curl_multi_cleanup(multi_);
   }
@@ -213,7 +222,6 @@ class CurlHttpClient::Impl {
 
   // Constant after construction.
   CURLM* const multi_;
-  const std::string noProxy_;
   // Started and joined by the owning client.
   std::thread thread_;
 
@@ -235,7 +243,7 @@ void CurlHttpClient::Transfer::cancel() {
   if (auto owner = owner_.lock()) owner->removeLater(shared_from_this());
 }
 
-CURL* CurlHttpClient::Transfer::prepare(const std::string& noProxy) {
+CURL* CurlHttpClient::Transfer::prepare() {
   easy_ = curl_easy_init();
   if (!easy_) return nullptr;
   CURL* e = easy_;
@@ -243,7 +251,13 @@ CURL* CurlHttpClient::Transfer::prepare(const std::string& noProxy) {
   curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(e, CURLOPT_NOPROXY, noProxy.c_str());
+  // Without CURLOPT_PROXY curl reads the proxy variables of the environment itself.
+  if (request_.proxy) curl_easy_setopt(e, CURLOPT_PROXY, request_.proxy->c_str());
+  curl_easy_setopt(e, CURLOPT_NOPROXY, noProxyList(request_.noProxy).c_str());
+  if (!request_.caBundlePath.empty()) {
+    curl_easy_setopt(e, CURLOPT_CAINFO, request_.caBundlePath.c_str());
+    curl_easy_setopt(e, CURLOPT_PROXY_CAINFO, request_.caBundlePath.c_str());
+  }
   curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorBuffer_);
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
   curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
@@ -297,6 +311,13 @@ void CurlHttpClient::Transfer::finish(CURLcode code) {
 }
 
 void CurlHttpClient::Impl::run() {
+  // With CURLOPT_NOSIGNAL curl leaves SIGPIPE alone, and OpenSSL writes with write(): a TLS peer
+  // that closes at the wrong moment would end the whole process. Blocked on this thread, such a
+  // write fails with EPIPE and the transfer fails as a transport error.
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
   for (;;) {
     std::deque<std::shared_ptr<Transfer>> incoming;
     std::vector<std::shared_ptr<Transfer>> cancelled;
@@ -309,7 +330,7 @@ void CurlHttpClient::Impl::run() {
     for (auto& transfer : cancelled) drop(transfer);
     for (auto& transfer : incoming) {
       if (transfer->isDone()) continue;  // cancelled before it started
-      CURL* easy = transfer->prepare(noProxy_);
+      CURL* easy = transfer->prepare();
       if (!easy || curl_multi_add_handle(multi_, easy) != CURLM_OK) {
         HttpResponse response;
         response.errorCode = HttpErrorCode::kTransport;

@@ -3,8 +3,9 @@
 // one thread, connections are reused between requests to the same server, and cancelling a
 // request takes its transfer off the multi handle at once.
 //
-// Only http and https are spoken, also on redirects. Loopback addresses never go through a
-// proxy configured in the environment.
+// Only http and https are spoken, also on redirects. Each request names its proxy, the hosts
+// that bypass it and its certificate authorities (`HttpSettings`); where it leaves them unset,
+// the environment decides as it does for curl. Loopback addresses never go through a proxy.
 //
 // Threads: any thread may send and cancel. The destructor finishes every request still in
 // flight with kShutDown and joins the transfer thread.

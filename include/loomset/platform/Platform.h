@@ -71,6 +71,9 @@ struct LOOMSET_EXPORT Platform {
   std::shared_ptr<FileSystem> fileSystem;
   // Every HTTP request of both halves.
   std::shared_ptr<HttpClient> http;
+  // Proxy, certificate authorities and time-out stamped onto every request of both halves before
+  // it goes to `http`. By default the environment's proxy variables and the system's authorities.
+  HttpSettings httpSettings;
   // Where `MOXLog` writes (the container half's log, which the analytics half's default logger
   // also ends in).
   std::shared_ptr<MOXLogger> logger;
