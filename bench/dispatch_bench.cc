@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchDataRoot.h"
 #include "SilentReachability.h"
 #include "analytics/dispatch/PLUBatchingDispatcher.h"
 #include "analytics/dispatch/PLUHitRequest.h"
@@ -30,24 +31,6 @@
 namespace loomset {
 namespace {
 
-// A data root of its own for the life of the program.
-class BenchDataRoot {
- public:
-  BenchDataRoot() {
-    char pattern[] = "/tmp/loomset-dispatch-bench-XXXXXX";
-    const char* dir = mkdtemp(pattern);
-    path_ = dir ? dir : "/tmp/loomset-dispatch-bench";
-  }
-  ~BenchDataRoot() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 std::shared_ptr<Platform> benchPlatform(const std::string& root) {
   auto platform = std::make_shared<Platform>(*Platform::systemDefault());
   platform->application.name = "Bench";
@@ -61,7 +44,7 @@ std::shared_ptr<Platform> benchPlatform(const std::string& root) {
 }
 
 struct Fixture {
-  BenchDataRoot root;
+  bench::BenchDataRoot root{"dispatch-bench"};
   std::shared_ptr<Platform> platform = benchPlatform(root.path());
   std::shared_ptr<const PLUModelEnvironment> environment;
   std::shared_ptr<PLUDataStore> store;

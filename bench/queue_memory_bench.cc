@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchDataRoot.h"
 #include "ProcessStatus.h"
 #include "SilentReachability.h"
 #include "analytics/dispatch/PLUBatchingDispatcher.h"
@@ -26,25 +27,8 @@
 namespace loomset {
 namespace {
 
-class DataRoot {
- public:
-  DataRoot() {
-    char pattern[] = "/tmp/loomset-queue-bench-XXXXXX";
-    const char* dir = mkdtemp(pattern);
-    path_ = dir ? dir : "/tmp/loomset-queue-bench";
-  }
-  ~DataRoot() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 struct Analytics {
-  DataRoot root;
+  bench::BenchDataRoot root{"queue-bench"};
   std::shared_ptr<Platform> platform;
   std::shared_ptr<const PLUModelEnvironment> environment;
   std::shared_ptr<PLUDataStore> store;

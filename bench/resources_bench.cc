@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "BenchDataRoot.h"
 #include "ProcessStatus.h"
 #include "SilentReachability.h"
 #include "analytics/dispatch/PLUBatchingDispatcher.h"
@@ -27,25 +28,8 @@ namespace {
 
 const long kEmptyProcessPeakKb = bench::peakRssKb();
 
-class DataRoot {
- public:
-  DataRoot() {
-    char pattern[] = "/tmp/loomset-resources-bench-XXXXXX";
-    const char* dir = mkdtemp(pattern);
-    path_ = dir ? dir : "/tmp/loomset-resources-bench";
-  }
-  ~DataRoot() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 struct Analytics {
-  DataRoot root;
+  bench::BenchDataRoot root{"resources-bench"};
   std::shared_ptr<Platform> platform;
   std::shared_ptr<const PLUModelEnvironment> environment;
   std::shared_ptr<PLUDataStore> store;
