@@ -113,48 +113,46 @@ void ManagerSteps::registerHandlers(const std::shared_ptr<MOXContainer>& contain
   }
 }
 
-void ManagerSteps::get(const JsonLine& line, const Json& step) {
-  if (!report_.onlyMembers(line, step, {"get", "type", "container"})) return;
-  const std::string* key = report_.text(line, step, "get");
-  if (!key) return;
+std::optional<ManagerSteps::Lookup> ManagerSteps::lookupOf(const JsonLine& line, const Json& step,
+                                                           const char* verb) {
+  if (!report_.onlyMembers(line, step, {verb, "type", "container"})) return std::nullopt;
+  const std::string* key = report_.text(line, step, verb);
+  if (!key) return std::nullopt;
   const auto type = getStepType(report_, line, step);
-  if (!type) return;
+  if (!type) return std::nullopt;
   std::string id = options_.containerId;
   if (step.contains("container")) {
     const auto named = containerIdOf(line, step, "container");
-    if (!named) return;
+    if (!named) return std::nullopt;
     id = *named;
   }
-  const auto container = openContainer(line, id);
-  if (!container) return;
+  auto container = openContainer(line, id);
+  if (!container) return std::nullopt;
+  return Lookup{*key, *type, std::move(container)};
+}
+
+void ManagerSteps::get(const JsonLine& line, const Json& step) {
+  const auto lookup = lookupOf(line, step, "get");
+  if (!lookup) return;
+  const auto& container = lookup->container;
   TypedGetters getters;
   getters.string = [&](const std::string& k) { return container->stringForKey(k); };
   getters.boolean = [&](const std::string& k) { return container->booleanForKey(k); };
   getters.float64 = [&](const std::string& k) { return container->doubleForKey(k); };
   getters.int64 = [&](const std::string& k) { return container->int64ForKey(k); };
-  writeGetLine(report_, *key, *type, getters);
+  writeGetLine(report_, lookup->key, lookup->type, getters);
 }
 
 void ManagerSteps::explain(const JsonLine& line, const Json& step) {
-  if (!report_.onlyMembers(line, step, {"explain", "type", "container"})) return;
-  const std::string* key = report_.text(line, step, "explain");
-  if (!key) return;
-  const auto type = getStepType(report_, line, step);
-  if (!type) return;
-  std::string id = options_.containerId;
-  if (step.contains("container")) {
-    const auto named = containerIdOf(line, step, "container");
-    if (!named) return;
-    id = *named;
-  }
-  const auto container = openContainer(line, id);
-  if (!container) return;
+  const auto lookup = lookupOf(line, step, "explain");
+  if (!lookup) return;
+  const auto& container = lookup->container;
   DetailGetters getters;
   getters.string = [&](const std::string& k) { return container->stringDetailForKey(k); };
   getters.boolean = [&](const std::string& k) { return container->booleanDetailForKey(k); };
   getters.float64 = [&](const std::string& k) { return container->doubleDetailForKey(k); };
   getters.int64 = [&](const std::string& k) { return container->int64DetailForKey(k); };
-  writeExplainLine(report_, *key, *type, getters);
+  writeExplainLine(report_, lookup->key, lookup->type, getters);
 }
 
 void ManagerSteps::open(const JsonLine& line, const Json& step) {

@@ -66,6 +66,14 @@ class ManagerSteps {
   void writeOpenerLine(const std::string& containerId, MOXContainerFuture& future);
   void writeCompletedOpeners();
 
+  // What a get or explain step names: the key (under the step's `verb`), the type and the open
+  // container; nothing when the step is refused (reported) or the container cannot be opened.
+  struct Lookup {
+    std::string key;
+    std::string type;
+    std::shared_ptr<MOXContainer> container;
+  };
+  std::optional<Lookup> lookupOf(const JsonLine& line, const Json& step, const char* verb);
   void get(const JsonLine& line, const Json& step);
   void explain(const JsonLine& line, const Json& step);
   void open(const JsonLine& line, const Json& step);
