@@ -67,5 +67,22 @@ TEST(ThreadPoolExecutor, DestroyedFromItsOwnWorkDoesNotDeadlock) {
   EXPECT_TRUE(waitFor([&] { return queuedRan.load(); }));
 }
 
+// The last reference can also go with the work itself: a queue's task keeps its queue, and the
+// queue keeps the pool, so the pool goes when the finished task is thrown away.
+TEST(ThreadPoolExecutor, ReleasedWithTheCapturesOfItsLastWorkDoesNotFreeItselfUnderItsThread) {
+  for (int round = 0; round < 20; ++round) {
+    auto pool = std::make_shared<ThreadPoolExecutor>(1);
+    std::atomic<bool> released{false};
+    std::atomic<bool> ran{false};
+    pool->execute([keep = pool, &released, &ran] {
+      waitFor([&] { return released.load(); });
+      ran = true;
+    });
+    pool.reset();
+    released = true;
+    ASSERT_TRUE(waitFor([&] { return ran.load(); }));
+  }
+}
+
 }  // namespace
 }  // namespace loomset

@@ -21,11 +21,15 @@ class ThreadPoolExecutor::Impl {
 
   void execute(std::function<void()> work) {
     const void* pool = pool_.get();
-    asio::post(*pool_, [pool, work = std::move(work)] {
-      const void* previous = currentPool;
+    asio::post(*pool_, [pool, work = std::move(work)]() mutable {
+      // Pool threads run nothing but this pool's work, so the mark stays for the thread's life:
+      // asio throws the finished handler away after this returns, and the last reference to the
+      // pool may go with its captures.
       currentPool = pool;
-      runBlockGuarded("the background pool", work);
-      currentPool = previous;
+      // The work and its captures also go before this returns, while the mark is certainly set.
+      std::function<void()> taken = std::move(work);
+      runBlockGuarded("the background pool", taken);
+      taken = nullptr;
     });
   }
 
