@@ -6,6 +6,7 @@
 
 #include "Library/Util/platform/Mutex.h"
 #include "analytics/PLULog.h"
+#include "analytics/store/PLUPropertiesWriteCache.h"
 #include "analytics/store/PLUSqlStore.h"
 #include "loomset/PLUFields.h"
 #include "loomset/platform/Clock.h"
@@ -86,7 +87,8 @@ PLUAnalyticsPropertiesStore::PLUAnalyticsPropertiesStore(std::shared_ptr<PLUSqlS
                  kPLUPropertyTrackingId + "=?"),
       deleteSql_(std::string("DELETE FROM ") + kPLUPropertiesTableName),
       tableInfoSql_(std::string("PRAGMA table_info('") + kPLUPropertiesTableName + "');"),
-      target_(std::make_shared<ObserverTarget>()) {
+      target_(std::make_shared<ObserverTarget>()),
+      known_(std::make_unique<PLUPropertiesWriteCache>()) {
   target_->store = this;
   // Only openings of this store's own database concern its table.
   openObserver_ = PLUSqlStore::addDidOpenDatabaseObserver(
@@ -124,6 +126,7 @@ void PLUAnalyticsPropertiesStore::commitGroupedWrites() {
   if (!sqlStore_) return;
   sqlite3* db = sqlStore_->database();
   if (!db || sqlite3_get_autocommit(db)) return;
+  known_->forget();
   if (sqlStore_->executeSql("COMMIT") != SQLITE_DONE) {
     PLU_LOG_ERROR("Failed to insert/update hit number: " + sqlStore_->errorMessage().value_or(""));
   }
@@ -144,6 +147,7 @@ double PLUAnalyticsPropertiesStore::now() const {
 }
 
 void PLUAnalyticsPropertiesStore::onOpenDatabase() {
+  known_->forget();
   if (!createOrValidatePropertiesTable()) PLU_LOG_ERROR("Failed to create table");
 }
 
@@ -203,12 +207,19 @@ bool PLUAnalyticsPropertiesStore::clearPropertiesTable() {
   sqlite3_reset(statement);
   const bool cleared = sqlite3_step(statement) == SQLITE_DONE;
   sqlite3_reset(statement);
+  known_->forget();
   return cleared;
 }
 
 std::int64_t PLUAnalyticsPropertiesStore::trackerIdCount() {
   if (!sqlStore_) return 0;
-  return sqlStore_->rowCountForTableWithName(kPLUPropertiesTableName);
+  if (sqlStore_->ensureOpenDatabase()) {
+    if (auto known = known_->rowCount(sqlStore_->database())) return *known;
+  }
+  const std::int64_t count = sqlStore_->rowCountForTableWithName(kPLUPropertiesTableName);
+  // A failed count also answers 0, so only a count that found rows is kept.
+  if (count > 0) known_->rememberCount(sqlStore_->database(), count);
+  return count;
 }
 
 bool PLUAnalyticsPropertiesStore::isPropertiesTableFull() {
@@ -287,9 +298,12 @@ bool PLUAnalyticsPropertiesStore::upsertPropertyRecord(PLUPropertyRecord* record
     return false;
   }
   groupWrites();
+  sqlite3* db = sqlStore_->database();
+  const std::int64_t changesBefore = sqlite3_total_changes64(db);
   const bool done = sqlite3_step(statement) == SQLITE_DONE;
   if (done) {
     record->lastModifiedTimeSince1970 = copy.lastModifiedTimeSince1970;
+    known_->rememberWrite(db, changesBefore, copy);
   } else {
     PLU_LOG_ERROR("Failed to insert/update hit number: " + sqlStore_->errorMessage().value_or(""));
   }
@@ -307,6 +321,10 @@ std::optional<PLUPropertyRecord> PLUAnalyticsPropertiesStore::propertyRecordForT
     PLU_LOG_ERROR("Failed to open database");
     return std::nullopt;
   }
+  if (auto known = known_->row(sqlStore_->database(), trackingId)) {
+    if (!*known) PLU_LOG_INFO("Record for tracking id " + trackingId + " not found");
+    return *known;
+  }
   sqlite3_stmt* statement = sqlStore_->statementForQuery(selectSql_);
   if (!statement) {
     PLU_LOG_ERROR("Failed to construct 'select' sql statement");
@@ -319,7 +337,8 @@ std::optional<PLUPropertyRecord> PLUAnalyticsPropertiesStore::propertyRecordForT
     return std::nullopt;
   }
   std::optional<PLUPropertyRecord> record;
-  if (sqlite3_step(statement) == SQLITE_ROW) {
+  const int stepped = sqlite3_step(statement);
+  if (stepped == SQLITE_ROW) {
     record.emplace();
     record->tid = trackingId;
     if (const auto* cid = sqlite3_column_text(statement, 1)) {
@@ -339,6 +358,10 @@ std::optional<PLUPropertyRecord> PLUAnalyticsPropertiesStore::propertyRecordForT
     PLU_LOG_INFO("Record for tracking id " + trackingId + " not found");
   }
   sqlite3_reset(statement);
+  // A read that failed tells nothing about the row.
+  if (stepped == SQLITE_ROW || stepped == SQLITE_DONE) {
+    known_->rememberRead(sqlStore_->database(), trackingId, record);
+  }
   return record;
 }
 

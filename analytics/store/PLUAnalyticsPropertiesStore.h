@@ -18,6 +18,7 @@ namespace loomset {
 
 class Clock;
 class EventLoop;
+class PLUPropertiesWriteCache;
 class PLUSqlStore;
 struct Platform;
 
@@ -106,6 +107,8 @@ class PLUAnalyticsPropertiesStore {
   const std::string tableInfoSql_;
   const std::shared_ptr<ObserverTarget> target_;
   std::shared_ptr<void> openObserver_;
+  // Rows and the row count known inside this store's open write transaction.
+  const std::unique_ptr<PLUPropertiesWriteCache> known_;
 };
 
 }  // namespace loomset

@@ -106,8 +106,10 @@ int openForFlags(const std::string& path, std::string* error) {
 }  // namespace
 
 bool PosixFileSystem::exists(const std::string& path) {
-  std::error_code ec;
-  return fs::exists(path, ec);
+  // As std::filesystem::exists with an error code (links followed, any failure answers false),
+  // without parsing the path: stores ask this before every statement.
+  struct stat status;
+  return ::stat(path.c_str(), &status) == 0;
 }
 
 std::optional<std::string> PosixFileSystem::readFile(const std::string& path) {
