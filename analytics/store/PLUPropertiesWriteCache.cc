@@ -8,7 +8,9 @@ namespace loomset {
 
 namespace {
 
-bool isWriting(sqlite3* db) { return db && sqlite3_txn_state(db, "main") == SQLITE_TXN_WRITE; }
+bool isWriting(sqlite3* db) {
+  return db && sqlite3_txn_state(db, "main") == SQLITE_TXN_WRITE;
+}
 
 }  // namespace
 
