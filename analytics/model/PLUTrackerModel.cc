@@ -67,12 +67,17 @@ PLUTrackerModel PLUTrackerModel::copyWithOverride(const PLUHitMap& overrides) co
 }
 
 PLUHitMap PLUTrackerModel::buildDictionary() {
-  PLUHitMap hit;
+  // The parameters win over computed values, so they are copied whole (a tree copy compares no
+  // keys) and only the required keys they lack are computed, in the environment's order.
+  PLUHitMap hit(parameters_);
   for (const auto& key : environment_->requiredKeys()) {
-    auto value = valueForKey(key);
-    hit.emplace(key, value ? std::move(*value) : kPLUNullMarker);
+    if (parameters_.find(key) != parameters_.end()) continue;
+    std::optional<std::string> value;
+    if (const PLUComputedField* field = environment_->computedFieldForKey(key)) {
+      value = computedValue(*field);
+    }
+    hit.emplace(key, value ? PLUHitValue(std::move(*value)) : kPLUNullMarker);
   }
-  for (const auto& [key, value] : parameters_) hit.insert_or_assign(key, value);
   hit.insert_or_assign(kPLUClientVersion, std::string(kPLUHitFormatClientVersionString));
   hit.insert_or_assign(kPLUApiVersion, std::string(kPLUHitFormatVersionString));
   auto cid = hit.find(kPLUClientId);
