@@ -213,9 +213,19 @@ bool PLUAnalyticsPropertiesStore::clearPropertiesTable() {
 
 std::int64_t PLUAnalyticsPropertiesStore::trackerIdCount() {
   if (!sqlStore_) return 0;
-  if (sqlStore_->ensureOpenDatabase()) {
-    if (auto known = known_->rowCount(sqlStore_->database())) return *known;
+  if (!sqlStore_->ensureOpenDatabase()) {
+    PLU_LOG_ERROR("Failed to open database");
+    return 0;
   }
+  return countRowsOfOpenDatabase();
+}
+
+std::int64_t PLUAnalyticsPropertiesStore::countRowsOfOpenDatabase() {
+  if (auto known = known_->rowCount(sqlStore_->database())) return *known;
+  return countRows();
+}
+
+std::int64_t PLUAnalyticsPropertiesStore::countRows() {
   const std::int64_t count = sqlStore_->rowCountForTableWithName(kPLUPropertiesTableName);
   // A failed count also answers 0, so only a count that found rows is kept.
   if (count > 0) known_->rememberCount(sqlStore_->database(), count);
@@ -280,7 +290,8 @@ bool PLUAnalyticsPropertiesStore::upsertPropertyRecord(PLUPropertyRecord* record
     PLU_LOG_ERROR("Failed to open database");
     return false;
   }
-  if (isPropertiesTableFull()) {
+  // The database was just found open, so the count need not check that again.
+  if (countRowsOfOpenDatabase() >= storageLimit()) {
     PLU_LOG_WARNING("Reached properties storage limit");
     return false;
   }

@@ -94,6 +94,9 @@ class PLUAnalyticsPropertiesStore {
  private:
   struct ObserverTarget;
   double now() const;
+  // The table's rows, from what is known inside the open write transaction when it can.
+  std::int64_t countRowsOfOpenDatabase();
+  std::int64_t countRows();
   void groupWrites();
   void commitGroupedWrites();
 
