@@ -71,7 +71,8 @@ loomset_status loomset_set_ca_bundle(const char* path) {
 
 loomset_status loomset_set_request_timeout(double seconds) {
   return guarded([&] {
-    if (!(seconds >= 0)) return fail(LOOMSET_ERROR_INVALID_ARGUMENT, "negative time-out");
+    if (!(seconds >= 0))
+      return fail(LOOMSET_ERROR_INVALID_ARGUMENT, "time-out is negative or not a number");
     return changePlatform([&](Platform& p) { p.httpSettings.requestTimeoutSeconds = seconds; });
   });
 }

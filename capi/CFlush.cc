@@ -11,7 +11,8 @@ extern "C" {
 
 loomset_status loomset_flush(double timeoutSeconds, loomset_flush_result* outResult) {
   return guarded([&] {
-    if (!(timeoutSeconds >= 0)) return fail(LOOMSET_ERROR_INVALID_ARGUMENT, "negative time-out");
+    if (!(timeoutSeconds >= 0))
+      return fail(LOOMSET_ERROR_INVALID_ARGUMENT, "time-out is negative or not a number");
     const loomset::MOXFlushResult result = loomset::MOXManager::instance()->flush(timeoutSeconds);
     if (outResult) {
       *outResult =
@@ -24,7 +25,8 @@ loomset_status loomset_flush(double timeoutSeconds, loomset_flush_result* outRes
 
 loomset_status loomset_analytics_flush(double timeoutSeconds, loomset_flush_result* outResult) {
   return guarded([&] {
-    if (!(timeoutSeconds >= 0)) return fail(LOOMSET_ERROR_INVALID_ARGUMENT, "negative time-out");
+    if (!(timeoutSeconds >= 0))
+      return fail(LOOMSET_ERROR_INVALID_ARGUMENT, "time-out is negative or not a number");
     const loomset::PLUFlushResult result = loomset::PLU::sharedInstance()->flush(timeoutSeconds);
     if (outResult) {
       *outResult = loomset_flush_result{
