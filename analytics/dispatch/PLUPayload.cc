@@ -15,34 +15,48 @@ bool staysUnencoded(unsigned char c) {
          c == '_' || c == '.' || c == '~' || c == '\'';
 }
 
+// Appends `text` percent-encoded (a space as "+"), copying runs that need no escape at once.
+void appendPercentEncoded(std::string& out, std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::size_t run = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (staysUnencoded(c)) continue;
+    out.append(text.data() + run, i - run);
+    if (c == ' ') {
+      out.push_back('+');
+    } else {
+      const char escaped[3] = {'%', kHex[c >> 4], kHex[c & 0x0F]};
+      out.append(escaped, 3);
+    }
+    run = i + 1;
+  }
+  out.append(text.data() + run, text.size() - run);
+}
+
+// Appends "key=value" (or the key alone for an empty value), the key without its leading "&".
+void appendParameter(std::string& out, std::string_view key, std::string_view value) {
+  if (!key.empty() && key.front() == '&') key.remove_prefix(1);
+  appendPercentEncoded(out, key);
+  if (!value.empty()) {
+    out.push_back('=');
+    appendPercentEncoded(out, value);
+  }
+}
+
 }  // namespace
 
 std::string plu_percentEncode(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(text.size() + text.size() / 2);
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (staysUnencoded(c)) {
-      out.push_back(ch);
-    } else if (c == ' ') {
-      out.push_back('+');
-    } else {
-      out.push_back('%');
-      out.push_back(kHex[c >> 4]);
-      out.push_back(kHex[c & 0x0F]);
-    }
-  }
+  appendPercentEncoded(out, text);
   return out;
 }
 
 std::string plu_encodeParameter(std::string_view key, std::string_view value) {
-  if (!key.empty() && key.front() == '&') key.remove_prefix(1);
-  std::string out = plu_percentEncode(key);
-  if (!value.empty()) {
-    out.push_back('=');
-    out += plu_percentEncode(value);
-  }
+  std::string out;
+  out.reserve(key.size() + value.size() + 8);
+  appendParameter(out, key, value);
   return out;
 }
 
@@ -55,9 +69,13 @@ std::int64_t plu_wholeMillis(double seconds) {
 
 std::string plu_parametersForHit(const PLUStoredHit& hit, double nowSeconds) {
   std::string out;
-  auto append = [&out](const std::string& piece) {
+  std::size_t size = 0;
+  for (const auto& [key, value] : hit.parameters) size += key.size() + (value ? value->size() : 0);
+  out.reserve(size + size / 4 + 64);
+  // Each parameter goes straight into the text, "&" between two.
+  auto append = [&out](std::string_view key, std::string_view value) {
     if (!out.empty()) out.push_back('&');
-    out += piece;
+    appendParameter(out, key, value);
   };
   const PLUHitValue* cacheBuster = nullptr;
   for (const auto& [key, value] : hit.parameters) {
@@ -67,15 +85,15 @@ std::string plu_parametersForHit(const PLUStoredHit& hit, double nowSeconds) {
       continue;
     }
     if (!value) continue;  // the null marker masks a field; it is never sent
-    append(plu_encodeParameter(key, *value));
+    append(key, *value);
   }
   const double hitTime = hit.timestamp.value_or(nowSeconds);
   const std::int64_t hitMillis = plu_wholeMillis(hitTime);
   // "%llu" of a time before 1970 would be a huge number; such a clock is wrong, not the hit.
-  append(plu_encodeParameter(kPLUHitTime, std::to_string(hitMillis < 0 ? 0 : hitMillis)));
+  append(kPLUHitTime, std::to_string(hitMillis < 0 ? 0 : hitMillis));
   const std::int64_t queueMillis = plu_wholeMillis(nowSeconds) - hitMillis;
-  if (queueMillis > 0) append(plu_encodeParameter(kPLUQueueTime, std::to_string(queueMillis)));
-  if (cacheBuster && *cacheBuster) append(plu_encodeParameter(kPLUCacheBuster, **cacheBuster));
+  if (queueMillis > 0) append(kPLUQueueTime, std::to_string(queueMillis));
+  if (cacheBuster && *cacheBuster) append(kPLUCacheBuster, **cacheBuster);
   return out;
 }
 

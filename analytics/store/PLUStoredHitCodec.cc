@@ -36,10 +36,10 @@ bool readVarint(std::string_view& in, std::uint64_t* value) {
   return false;
 }
 
-bool readBytes(std::string_view& in, std::string* out) {
+bool readBytes(std::string_view& in, std::string_view* out) {
   std::uint64_t length = 0;
   if (!readVarint(in, &length) || length > in.size()) return false;
-  out->assign(in.data(), static_cast<std::size_t>(length));
+  *out = in.substr(0, static_cast<std::size_t>(length));
   in.remove_prefix(static_cast<std::size_t>(length));
   return true;
 }
@@ -71,16 +71,18 @@ std::optional<PLUHitMap> plu_decodeStoredParameters(std::string_view bytes) {
   bytes.remove_prefix(1);
   PLUHitMap parameters;
   while (!bytes.empty()) {
-    std::string key;
+    std::string_view key;
     if (!readBytes(bytes, &key) || bytes.empty()) return std::nullopt;
     const char kind = bytes.front();
     bytes.remove_prefix(1);
+    // Entries are written in key order, so each normally goes at the end: the hint makes that
+    // insertion constant time, and any other order is still placed (and replaced) by key.
     if (kind == kKindNull) {
-      parameters.insert_or_assign(std::move(key), kPLUNullMarker);
+      parameters.insert_or_assign(parameters.end(), std::string(key), kPLUNullMarker);
     } else if (kind == kKindText) {
-      std::string value;
+      std::string_view value;
       if (!readBytes(bytes, &value)) return std::nullopt;
-      parameters.insert_or_assign(std::move(key), std::move(value));
+      parameters.insert_or_assign(parameters.end(), std::string(key), std::string(value));
     } else {
       return std::nullopt;
     }
