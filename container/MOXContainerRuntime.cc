@@ -21,18 +21,11 @@ T typedValue(const std::shared_ptr<MOXRuntime>& runtime, const std::string& key,
     MOXLog::error(std::string(getter) + " called for closed container");
     return fallback;
   }
-  std::string reason;
   try {
     return convert(runtime->evaluateMacroReference(key).value());
-  } catch (const LoomsetException& e) {
-    reason = e.reason();
-  } catch (const std::exception& e) {
-    reason = e.what();
   } catch (...) {
-    reason = "unknown exception";
+    logGetterException(getter, reasonOfCurrentGetterException());
   }
-  MOXLog::error(std::string("Calling ") + getter + " threw an exception: " + reason +
-                " Returning default value.");
   return fallback;
 }
 
@@ -49,6 +42,23 @@ std::int64_t int64Of(const ValuePtr& v) {
 }
 
 }  // namespace
+
+std::string reasonOfCurrentGetterException() {
+  try {
+    throw;
+  } catch (const LoomsetException& e) {
+    return e.reason();
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "unknown exception";
+  }
+}
+
+void logGetterException(const char* getter, const std::string& reason) {
+  MOXLog::error(std::string("Calling ") + getter + " threw an exception: " + reason +
+                " Returning default value.");
+}
 
 std::shared_ptr<MOXRuntime> MOXContainerRuntime::runtimeWithResource(
     MOXExpandedResourcePtr resource, std::shared_ptr<MOXDataLayer> dataLayer,

@@ -53,4 +53,9 @@ class LOOMSET_EXPORT MOXContainerRuntime {
                                           const std::string& key);
 };
 
+// For the getters' catch-all handlers: the reason of the exception being handled, and the error
+// line that says a getter threw and answers its default.
+std::string reasonOfCurrentGetterException();
+void logGetterException(const char* getter, const std::string& reason);
+
 }  // namespace loomset

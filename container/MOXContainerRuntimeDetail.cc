@@ -110,15 +110,10 @@ MOXValueDetail<T> typedDetail(const std::shared_ptr<MOXRuntime>& runtime, const 
       why.failureReason = capture.firstError().value_or(std::string("the value does not convert"));
     }
     return detail;
-  } catch (const LoomsetException& e) {
-    reason = e.reason();
-  } catch (const std::exception& e) {
-    reason = e.what();
   } catch (...) {
-    reason = "unknown exception";
+    reason = reasonOfCurrentGetterException();
   }
-  MOXLog::error(std::string("Calling ") + getter + " threw an exception: " + reason +
-                " Returning default value.");
+  logGetterException(getter, reason);
   detail.value = std::move(fallback);
   why.isStatic = false;
   why.failure = MOXValueFailure::kEvaluationFailed;
