@@ -15,8 +15,9 @@
 #include <thread>
 #include <vector>
 
+#include "AcceptingCollector.h"
+#include "BenchAnalytics.h"
 #include "BenchDataRoot.h"
-#include "SilentReachability.h"
 #include "analytics/dispatch/PLUBatchingDispatcher.h"
 #include "analytics/dispatch/PLUHitRequest.h"
 #include "analytics/dispatch/PLUPayload.h"
@@ -43,9 +44,14 @@ std::shared_ptr<Platform> benchPlatform(const std::string& root) {
   return platform;
 }
 
+// Removed when the program ends, although the fixture that uses it is never destroyed.
+const bench::BenchDataRoot& dataRoot() {
+  static const bench::BenchDataRoot root{"dispatch-bench"};
+  return root;
+}
+
 struct Fixture {
-  bench::BenchDataRoot root{"dispatch-bench"};
-  std::shared_ptr<Platform> platform = benchPlatform(root.path());
+  std::shared_ptr<Platform> platform = benchPlatform(dataRoot().path());
   std::shared_ptr<const PLUModelEnvironment> environment;
   std::shared_ptr<PLUDataStore> store;
 
@@ -60,26 +66,12 @@ struct Fixture {
   }
 
   std::shared_ptr<PLUBatchingDispatcher> dispatcher(const PLUCollectorEndpoints& endpoints) {
-    PLUBatchingDispatcher::Options options;
-    options.context.platform = platform;
-    options.context.hitStore = store;
-    options.context.endpoints = endpoints;
-    options.reachabilityApi = bench::silentReachabilityWatch();
-    auto dispatcher = PLUBatchingDispatcher::create(std::move(options));
-    dispatcher->setDispatchInterval(0);  // measured dispatches only
-    return dispatcher;
+    return bench::quietDispatcher(platform, store, endpoints);
   }
 
   // A tracker's model for one typical event hit.
   PLUTrackerModel eventModel(int n) const {
-    PLUTrackerModel model(store, environment);
-    model.setValue(std::string("UA-12345-1"), kPLUTrackingId);
-    model.setValue(std::string(".nL"), kPLUUsageTracking);
-    return model.copyWithOverride({{kPLUHitType, std::string("event")},
-                                   {kPLUEventCategory, std::string("video")},
-                                   {kPLUEventAction, std::string("play")},
-                                   {kPLUEventLabel, "clip " + std::to_string(n)},
-                                   {kPLUEventValue, std::to_string(n % 100)}});
+    return bench::typicalEventHit(store, environment, "UA-12345-1", n);
   }
 
   void clearStore() {
@@ -95,9 +87,7 @@ Fixture& fixture() {
 
 void BM_PersistHitsThroughQueueModel(benchmark::State& state) {
   Fixture& f = fixture();
-  PLUCollectorEndpoints unused;
-  unused.plainBaseUrl = unused.secureBaseUrl = "http://127.0.0.1:9";
-  auto dispatcher = f.dispatcher(unused);
+  auto dispatcher = f.dispatcher(bench::unreachableEndpoints());
   const int batch = static_cast<int>(state.range(0));
   std::vector<PLUTrackerModel> models;
   for (int i = 0; i < batch; ++i) models.push_back(f.eventModel(i));
@@ -118,12 +108,9 @@ BENCHMARK(BM_PersistHitsThroughQueueModel)->Arg(1000)->Unit(benchmark::kMillisec
 
 void BM_DrainTwoThousandStoredHits(benchmark::State& state) {
   Fixture& f = fixture();
-  testing::LocalHttpServer collector;
-  collector.setResponse("/collect", testing::LocalHttpServer::Response::text(200, ""));
-  collector.setResponse("/batch", testing::LocalHttpServer::Response::text(200, ""));
-  PLUCollectorEndpoints endpoints;
-  endpoints.plainBaseUrl = endpoints.secureBaseUrl = collector.baseUrl();
-  auto dispatcher = f.dispatcher(endpoints);
+  bench::AcceptingCollector accepting;
+  testing::LocalHttpServer& collector = accepting.server;
+  auto dispatcher = f.dispatcher(accepting.endpoints);
   constexpr int kHits = 2000;
   std::size_t requestsBefore = 0;
   for (auto _ : state) {
@@ -156,12 +143,9 @@ BENCHMARK(BM_DrainTwoThousandStoredHits)->Unit(benchmark::kMillisecond)->UseReal
 // loop) has reported the last.
 void BM_DrainTwoThousandStoredHitsThroughPublicApi(benchmark::State& state) {
   Fixture& f = fixture();
-  testing::LocalHttpServer collector;
-  collector.setResponse("/collect", testing::LocalHttpServer::Response::text(200, ""));
-  collector.setResponse("/batch", testing::LocalHttpServer::Response::text(200, ""));
-  PLUCollectorEndpoints endpoints;
-  endpoints.plainBaseUrl = endpoints.secureBaseUrl = collector.baseUrl();
-  auto dispatcher = f.dispatcher(endpoints);
+  bench::AcceptingCollector accepting;
+  testing::LocalHttpServer& collector = accepting.server;
+  auto dispatcher = f.dispatcher(accepting.endpoints);
   constexpr int kHits = 2000;
   int batches = 0;
   for (auto _ : state) {

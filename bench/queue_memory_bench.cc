@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "BenchAnalytics.h"
 #include "BenchDataRoot.h"
 #include "ProcessStatus.h"
-#include "SilentReachability.h"
 #include "analytics/dispatch/PLUBatchingDispatcher.h"
 #include "analytics/model/PLUModelEnvironment.h"
 #include "analytics/model/PLUTrackerModel.h"
@@ -40,14 +40,7 @@ struct Analytics {
     Platform::setCurrent(platform);
     environment = PLUModelEnvironment::create(platform, nullptr);
     store = PLUDataStore::create(platform, platform->analyticsWorker);
-    PLUBatchingDispatcher::Options options;
-    options.context.platform = platform;
-    options.context.hitStore = store;
-    options.context.endpoints.plainBaseUrl = "http://127.0.0.1:9";
-    options.context.endpoints.secureBaseUrl = "http://127.0.0.1:9";
-    options.reachabilityApi = bench::silentReachabilityWatch();
-    dispatcher = PLUBatchingDispatcher::create(std::move(options));
-    dispatcher->setDispatchInterval(0);
+    dispatcher = bench::quietDispatcher(platform, store, bench::unreachableEndpoints());
     platform->analyticsWorker->postAndWait([] {});
   }
   ~Analytics() {
@@ -59,14 +52,7 @@ struct Analytics {
 
   // A typical event hit of one of 16 trackers.
   PLUTrackerModel event(int n) const {
-    PLUTrackerModel model(store, environment);
-    model.setValue("UA-QUEUE-" + std::to_string(n % 16), kPLUTrackingId);
-    model.setValue(std::string(".nL"), kPLUUsageTracking);
-    return model.copyWithOverride({{kPLUHitType, std::string("event")},
-                                   {kPLUEventCategory, std::string("video")},
-                                   {kPLUEventAction, std::string("play")},
-                                   {kPLUEventLabel, "clip " + std::to_string(n)},
-                                   {kPLUEventValue, std::to_string(n % 100)}});
+    return bench::typicalEventHit(store, environment, "UA-QUEUE-" + std::to_string(n % 16), n);
   }
 
   // Keeps the worker busy until the returned promise is set.

@@ -13,9 +13,10 @@
 #include <string>
 #include <thread>
 
+#include "AcceptingCollector.h"
+#include "BenchAnalytics.h"
 #include "BenchDataRoot.h"
 #include "ProcessStatus.h"
-#include "SilentReachability.h"
 #include "analytics/dispatch/PLUBatchingDispatcher.h"
 #include "analytics/model/PLUModelEnvironment.h"
 #include "analytics/model/PLUTrackerModel.h"
@@ -41,13 +42,7 @@ struct Analytics {
     Platform::setCurrent(platform);
     environment = PLUModelEnvironment::create(platform, nullptr);
     store = PLUDataStore::create(platform, platform->analyticsWorker);
-    PLUBatchingDispatcher::Options options;
-    options.context.platform = platform;
-    options.context.hitStore = store;
-    options.context.endpoints = endpoints;
-    options.reachabilityApi = bench::silentReachabilityWatch();
-    dispatcher = PLUBatchingDispatcher::create(std::move(options));
-    dispatcher->setDispatchInterval(0);
+    dispatcher = bench::quietDispatcher(platform, store, endpoints);
   }
   ~Analytics() {
     dispatcher.reset();
@@ -72,11 +67,9 @@ struct Analytics {
 };
 
 void BM_PeakMemoryStoringAndDraining20000Hits(benchmark::State& state) {
-  testing::LocalHttpServer collector;
-  collector.setResponse("/collect", testing::LocalHttpServer::Response::text(200, ""));
-  collector.setResponse("/batch", testing::LocalHttpServer::Response::text(200, ""));
-  PLUCollectorEndpoints endpoints;
-  endpoints.plainBaseUrl = endpoints.secureBaseUrl = collector.baseUrl();
+  bench::AcceptingCollector accepting;
+  testing::LocalHttpServer& collector = accepting.server;
+  const PLUCollectorEndpoints& endpoints = accepting.endpoints;
   constexpr int kRounds = 10;
   constexpr int kHitsPerRound = 2000;
   std::int64_t left = 0;
