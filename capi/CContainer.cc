@@ -29,6 +29,34 @@ loomset_status needKey(const char* key) {
   return key ? LOOMSET_OK : fail(LOOMSET_ERROR_INVALID_ARGUMENT, "no key");
 }
 
+// Registers `handler` for `name` (a null handler removes the registered one) through `replace`,
+// which installs the wrapper and answers the handler it replaced. The wrapper is made first, so
+// that a failure below still releases the caller's data exactly once; the replaced handler is let
+// go here, outside the container's locks, so its release function runs on this thread.
+template <typename Wrapper, typename Handler, typename Replace>
+loomset_status registerCHandler(loomset_container* handle, const char* name, Handler handler,
+                                void* userData, loomset_release_fn release, Replace replace) {
+  std::shared_ptr<Wrapper> wrapper;
+  if (handler) {
+    try {
+      wrapper = std::make_shared<Wrapper>(handler, userData, release);
+    } catch (...) {
+      return fail(LOOMSET_ERROR_OUT_OF_MEMORY, "out of memory");
+    }
+  }
+  std::shared_ptr<void> previous;
+  const loomset_status status = guarded([&] {
+    if (needContainer(handle) != LOOMSET_OK || needKey(name) != LOOMSET_OK) {
+      return LOOMSET_ERROR_INVALID_ARGUMENT;
+    }
+    previous = replace(*handle->container, std::move(wrapper), name);
+    return LOOMSET_OK;
+  });
+  wrapper.reset();
+  previous.reset();
+  return status;
+}
+
 }  // namespace
 
 extern "C" {
@@ -143,29 +171,13 @@ loomset_status loomset_container_register_tag_handler(loomset_container* handle,
                                                       const char* tagName,
                                                       loomset_tag_handler handler, void* userData,
                                                       loomset_release_fn release) {
-  // Made first, so that a failure below still releases the caller's data exactly once.
-  std::shared_ptr<loomset::capi::CTagHandler> wrapper;
-  if (handler) {
-    try {
-      wrapper = std::make_shared<loomset::capi::CTagHandler>(handler, userData, release);
-    } catch (...) {
-      return fail(LOOMSET_ERROR_OUT_OF_MEMORY, "out of memory");
-    }
-  }
-  std::shared_ptr<loomset::MOXFunctionCallTagHandler> previous;
-  const loomset_status status = guarded([&] {
-    if (needContainer(handle) != LOOMSET_OK || needKey(tagName) != LOOMSET_OK) {
-      return LOOMSET_ERROR_INVALID_ARGUMENT;
-    }
-    // The replaced handler is let go here, outside the container's locks, so its release
-    // function runs on this thread.
-    previous = handle->container->functionCallTagHandlerForTag(tagName);
-    handle->container->registerFunctionCallTagHandler(std::move(wrapper), tagName);
-    return LOOMSET_OK;
-  });
-  wrapper.reset();
-  previous.reset();
-  return status;
+  return registerCHandler<loomset::capi::CTagHandler>(
+      handle, tagName, handler, userData, release,
+      [](loomset::MOXContainer& container, auto wrapper, const char* name) {
+        std::shared_ptr<void> previous = container.functionCallTagHandlerForTag(name);
+        container.registerFunctionCallTagHandler(std::move(wrapper), name);
+        return previous;
+      });
 }
 
 loomset_status loomset_container_register_macro_handler(loomset_container* handle,
@@ -173,26 +185,13 @@ loomset_status loomset_container_register_macro_handler(loomset_container* handl
                                                         loomset_macro_handler handler,
                                                         void* userData,
                                                         loomset_release_fn release) {
-  std::shared_ptr<loomset::capi::CMacroHandler> wrapper;
-  if (handler) {
-    try {
-      wrapper = std::make_shared<loomset::capi::CMacroHandler>(handler, userData, release);
-    } catch (...) {
-      return fail(LOOMSET_ERROR_OUT_OF_MEMORY, "out of memory");
-    }
-  }
-  std::shared_ptr<loomset::MOXFunctionCallMacroHandler> previous;
-  const loomset_status status = guarded([&] {
-    if (needContainer(handle) != LOOMSET_OK || needKey(macroName) != LOOMSET_OK) {
-      return LOOMSET_ERROR_INVALID_ARGUMENT;
-    }
-    previous = handle->container->functionCallMacroHandlerForMacro(macroName);
-    handle->container->registerFunctionCallMacroHandler(std::move(wrapper), macroName);
-    return LOOMSET_OK;
-  });
-  wrapper.reset();
-  previous.reset();
-  return status;
+  return registerCHandler<loomset::capi::CMacroHandler>(
+      handle, macroName, handler, userData, release,
+      [](loomset::MOXContainer& container, auto wrapper, const char* name) {
+        std::shared_ptr<void> previous = container.functionCallMacroHandlerForMacro(name);
+        container.registerFunctionCallMacroHandler(std::move(wrapper), name);
+        return previous;
+      });
 }
 
 }  // extern "C"
