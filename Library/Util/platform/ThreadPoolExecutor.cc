@@ -17,11 +17,14 @@ thread_local const void* currentPool = nullptr;
 
 class ThreadPoolExecutor::Impl {
  public:
-  explicit Impl(unsigned threads) : pool_(std::make_unique<asio::thread_pool>(threads)) {}
+  explicit Impl(unsigned threads) : pool_(std::make_shared<asio::thread_pool>(threads)) {}
 
   void execute(std::function<void()> work) {
-    const void* pool = pool_.get();
-    asio::post(*pool_, [pool, work = std::move(work)]() mutable {
+    // The work may hold the last reference to this executor and run before `post` returns: the
+    // pool stays alive through this copy until then, and nothing of `this` is touched after.
+    const std::shared_ptr<asio::thread_pool> held = pool_;
+    const void* pool = held.get();
+    asio::post(*held, [pool, work = std::move(work)]() mutable {
       // Pool threads run nothing but this pool's work, so the mark stays for the thread's life:
       // asio throws the finished handler away after this returns, and the last reference to the
       // pool may go with its captures.
@@ -44,7 +47,7 @@ class ThreadPoolExecutor::Impl {
   }
 
  private:
-  std::unique_ptr<asio::thread_pool> pool_;
+  std::shared_ptr<asio::thread_pool> pool_;
 };
 
 ThreadPoolExecutor::ThreadPoolExecutor(unsigned threads)
