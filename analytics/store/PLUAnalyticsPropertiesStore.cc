@@ -88,7 +88,9 @@ PLUAnalyticsPropertiesStore::PLUAnalyticsPropertiesStore(std::shared_ptr<PLUSqlS
       deleteSql_(std::string("DELETE FROM ") + kPLUPropertiesTableName),
       tableInfoSql_(std::string("PRAGMA table_info('") + kPLUPropertiesTableName + "');"),
       target_(std::make_shared<ObserverTarget>()),
-      known_(std::make_unique<PLUPropertiesWriteCache>()) {
+      known_(std::make_unique<PLUPropertiesWriteCache>(
+          [this] { return sqlStore_ ? sqlStore_->structureStatementCount() : 0; },
+          [this] { return tableIsPlain(); })) {
   target_->store = this;
   // Only openings of this store's own database concern its table.
   openObserver_ = PLUSqlStore::addDidOpenDatabaseObserver(
@@ -192,6 +194,36 @@ bool PLUAnalyticsPropertiesStore::hasValidPropertyColumns() {
     }
   }
   return true;
+}
+
+bool PLUAnalyticsPropertiesStore::tableIsPlain() {
+  if (!sqlStore_ || !sqlStore_->database()) return false;
+  // One text answer of a cached statement; nothing when it fails or answers NULL.
+  auto textOf = [this](const std::string& sql) -> std::optional<std::string> {
+    sqlite3_stmt* statement = sqlStore_->statementForQuery(sql);
+    if (!statement) return std::nullopt;
+    sqlite3_reset(statement);
+    std::optional<std::string> text;
+    if (sqlite3_step(statement) == SQLITE_ROW) {
+      if (const auto* value = sqlite3_column_text(statement, 0)) {
+        text = reinterpret_cast<const char*>(value);
+      }
+    }
+    sqlite3_reset(statement);
+    return text;
+  };
+  static const std::string kCreated = [] {
+    std::string sql = buildCreateTableSql();
+    sql.replace(0, std::string("CREATE TABLE IF NOT EXISTS").size(), "CREATE TABLE");
+    if (!sql.empty() && sql.back() == ';') sql.pop_back();
+    return sql;
+  }();
+  return textOf("PRAGMA encoding") == "UTF-8" &&
+         textOf(std::string("SELECT sql FROM sqlite_master WHERE type='table' AND name='") +
+                kPLUPropertiesTableName + "'") == kCreated &&
+         textOf(std::string("SELECT count(*) FROM sqlite_master WHERE tbl_name='") +
+                kPLUPropertiesTableName +
+                "' AND type IN ('index', 'trigger') AND sql IS NOT NULL") == "0";
 }
 
 bool PLUAnalyticsPropertiesStore::clearPropertiesTable() {

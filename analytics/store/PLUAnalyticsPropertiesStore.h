@@ -97,6 +97,9 @@ class PLUAnalyticsPropertiesStore {
   // The table's rows, from what is known inside the open write transaction when it can.
   std::int64_t countRowsOfOpenDatabase();
   std::int64_t countRows();
+  // Whether the table is exactly as this store creates it, in a UTF-8 file, with no index or
+  // trigger of another writer: only then may what was read inside a transaction be reused.
+  bool tableIsPlain();
   void groupWrites();
   void commitGroupedWrites();
 

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <cstring>
+#include <utility>
 
 namespace loomset {
 
@@ -18,17 +19,25 @@ std::string PLUPropertiesWriteCache::storedText(const std::string& text) {
   return std::string(text.c_str(), std::strlen(text.c_str()));
 }
 
+PLUPropertiesWriteCache::PLUPropertiesWriteCache(std::function<std::uint64_t()> structureCount,
+                                                 std::function<bool()> tableIsPlain)
+    : structureCount_(std::move(structureCount)), tableIsPlain_(std::move(tableIsPlain)) {}
+
 bool PLUPropertiesWriteCache::holds(sqlite3* db) {
-  if (db_ && db == db_ && isWriting(db) && sqlite3_total_changes64(db) == changes_) return true;
+  if (db_ && db == db_ && isWriting(db) && sqlite3_total_changes64(db) == changes_ &&
+      structureCount_() == structure_) {
+    return true;
+  }
   forget();
   return false;
 }
 
 bool PLUPropertiesWriteCache::startIfWriting(sqlite3* db) {
   if (holds(db)) return true;
-  if (!isWriting(db)) return false;
+  if (!isWriting(db) || !tableIsPlain_()) return false;
   db_ = db;
   changes_ = sqlite3_total_changes64(db);
+  structure_ = structureCount_();  // read after the check, which may prepare statements itself
   return true;
 }
 
@@ -66,7 +75,7 @@ void PLUPropertiesWriteCache::rememberWrite(sqlite3* db, std::int64_t changesBef
     return;
   }
   const std::string key = storedText(written.tid);
-  if (db_ == db && changes_ == changesBefore) {
+  if (db_ == db && changes_ == changesBefore && structureCount_() == structure_) {
     // Known right before this write: a new id adds a row, a replaced one keeps the count.
     auto before = rows_.find(key);
     if (before == rows_.end()) {
@@ -76,7 +85,9 @@ void PLUPropertiesWriteCache::rememberWrite(sqlite3* db, std::int64_t changesBef
     }
   } else {
     forget();
+    if (!tableIsPlain_()) return;
     db_ = db;
+    structure_ = structureCount_();
   }
   PLUPropertyRecord stored = written;
   stored.tid = key;

@@ -7,13 +7,18 @@
 // otherwise repeat for every hit of a burst that shares one commit.
 //
 // Everything is forgotten when the transaction ends (commit or rollback), when the connection
-// differs, and after any change on the connection that did not come through `rememberWrite`; the
-// store also calls `forget` when it reopens its database or empties the table.
+// differs, after any change on the connection that did not come through `rememberWrite`, and once
+// a statement that begins or ends a transaction or changes the schema has been prepared on it; the
+// store also calls `forget` when it reopens its database or empties the table. Nothing is
+// remembered unless the table is exactly the store's own (`tableIsPlain`): a file another writer
+// made, with other collations, constraints, indexes, triggers or text encoding, can make SQLite
+// match or keep rows differently from what this cache assumes.
 //
 // Threads: used by its properties store only; it takes no lock of its own.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -26,6 +31,11 @@ namespace loomset {
 
 class PLUPropertiesWriteCache {
  public:
+  // `structureCount` answers the connection's count of statements that begin or end a
+  // transaction or change the schema; `tableIsPlain` whether the table is exactly the store's.
+  PLUPropertiesWriteCache(std::function<std::uint64_t()> structureCount,
+                          std::function<bool()> tableIsPlain);
+
   // The row stored for `tid` as a SELECT would read it now: a record, or a known absence
   // (an empty inner optional). Nothing when the cache does not know.
   std::optional<std::optional<PLUPropertyRecord>> row(sqlite3* db, const std::string& tid);
@@ -52,8 +62,11 @@ class PLUPropertiesWriteCache {
   // Starts remembering afresh for `db` when it is inside a write transaction.
   bool startIfWriting(sqlite3* db);
 
+  const std::function<std::uint64_t()> structureCount_;
+  const std::function<bool()> tableIsPlain_;
   sqlite3* db_ = nullptr;
   std::int64_t changes_ = -1;
+  std::uint64_t structure_ = 0;
   std::optional<std::int64_t> count_;
   std::unordered_map<std::string, std::optional<PLUPropertyRecord>> rows_;
 };

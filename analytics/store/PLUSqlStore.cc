@@ -33,6 +33,25 @@ struct SharedSlot {
   std::string directory GUARDED_BY(mu);
 };
 
+// An authorizer that allows everything and counts the statements that begin or end a
+// transaction, change the schema or set a pragma (see `structureStatementCount`).
+int countStructureStatements(void* counter, int action, const char*, const char*, const char*,
+                             const char*) {
+  switch (action) {
+    case SQLITE_DELETE:
+    case SQLITE_INSERT:
+    case SQLITE_READ:
+    case SQLITE_SELECT:
+    case SQLITE_UPDATE:
+    case SQLITE_FUNCTION:
+    case SQLITE_RECURSIVE:
+      break;
+    default:
+      static_cast<std::atomic<std::uint64_t>*>(counter)->fetch_add(1);
+  }
+  return SQLITE_OK;
+}
+
 SharedSlot& sharedSlot() {
   static NoDestructor<SharedSlot> slot;
   return *slot;
@@ -126,6 +145,7 @@ bool PLUSqlStore::openAndValidateDatabase(bool* damaged) {
   }
   // Another connection may hold the file for a moment: wait for it as the hit store does.
   database_.setBusyTimeout(5000);
+  sqlite3_set_authorizer(database_.handle(), countStructureStatements, &structureStatements_);
   const auto isDamage = [](int code) { return code == SQLITE_CORRUPT || code == SQLITE_NOTADB; };
   SqliteStatus status;
   SqliteStatement check = database_.prepare("PRAGMA quick_check", &status);

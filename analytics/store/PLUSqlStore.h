@@ -15,6 +15,7 @@
 // `prepareSql` belong to the caller, who finalizes them.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -59,6 +60,10 @@ class PLUSqlStore {
   const std::string& databasePath() const { return databasePath_; }
   // The open connection, or null.
   sqlite3* database() const { return database_.handle(); }
+  // How many statements that begin or end a transaction, change the schema or set a pragma have
+  // been prepared on this store's connections so far. Callers that remember what they read inside
+  // one transaction compare it to learn that the transaction or the tables may have changed.
+  std::uint64_t structureStatementCount() const { return structureStatements_.load(); }
 
   // True with an open, valid connection afterwards. A damaged file (its quick check finds faults,
   // or it is not a database) is deleted and created anew once; a file that is only busy or cannot
@@ -112,6 +117,7 @@ class PLUSqlStore {
   const std::string databasePath_;
   const std::shared_ptr<FileSystem> fileSystem_;
   SqliteDatabase database_;
+  std::atomic<std::uint64_t> structureStatements_{0};
   // Declared after the connection: finalized before it closes.
   std::map<std::string, SqliteStatement> statementCache_;
 };
